@@ -1,0 +1,23 @@
+// Builds the engine's raw role records from the Python objects handed to the
+// ZebAuthorizer constructor. Roles stay raw: the engine processes each one
+// the first time a question needs it.
+#ifndef PY_ROLE_PBPS_H
+#define PY_ROLE_PBPS_H
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+#include <apr_pools.h>
+#include <apr_tables.h>
+
+namespace zeb::python {
+
+// The array of role_processed_pbps_t* that pbps describes, allocated in pool:
+// null or None gives no roles, a list one role without id, a dict one role per
+// item (role id -> list of PBP strings; an item whose list is None is left
+// out). Returns null with a Python exception set when pbps is malformed; pool
+// may then hold part of the roles.
+apr_array_header_t* make_role_pbps(PyObject* pbps, apr_pool_t* pool);
+
+}  // namespace zeb::python
+
+#endif

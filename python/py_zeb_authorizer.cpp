@@ -1,0 +1,210 @@
+// The Python module zebauthorizer: the type ZebAuthorizer answers the
+// permission engine's questions for the roles it was constructed with.
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+#include <apr_allocator.h>
+#include <apr_general.h>
+#include <apr_pools.h>
+#include <apr_tables.h>
+#include <svn_dirent_uri.h>
+#include <svn_path.h>
+
+#include <algorithm>
+
+#include "py_role_pbps.h"
+#include "py_text.h"
+#include "zeb_authorizer.h"
+
+namespace {
+
+// Keeps freed memory for reuse up to this much and returns the rest.
+constexpr apr_size_t kApplicationMaxFree = 4194304;
+
+// Parent of every object's pool; lives until the process ends.
+apr_pool_t* application_pool = nullptr;
+
+struct ZebAuthorizerObject {
+  PyObject_HEAD apr_pool_t* object_pool;  // owns everything below
+  apr_array_header_t* role_pbps;          // role_processed_pbps_t*; null means no roles
+};
+
+bool create_application_pool() {
+  if (application_pool != nullptr) return true;
+  apr_allocator_t* allocator = nullptr;
+  if (apr_initialize() != APR_SUCCESS || apr_allocator_create(&allocator) != APR_SUCCESS) {
+    PyErr_SetString(PyExc_ImportError, "zebauthorizer: cannot initialise APR");
+    return false;
+  }
+  apr_allocator_max_free_set(allocator, kApplicationMaxFree);
+  if (apr_pool_create_ex(&application_pool, nullptr, nullptr, allocator) != APR_SUCCESS) {
+    apr_allocator_destroy(allocator);
+    application_pool = nullptr;
+    PyErr_NoMemory();
+    return false;
+  }
+  apr_allocator_owner_set(allocator, application_pool);
+  return true;
+}
+
+// Drops every earlier role, giving the object an empty pool.
+bool init_auth_instance(ZebAuthorizerObject* self) {
+  self->role_pbps = nullptr;
+  if (self->object_pool != nullptr) {
+    apr_pool_clear(self->object_pool);
+    return true;
+  }
+  if (apr_pool_create(&self->object_pool, application_pool) != APR_SUCCESS) {
+    self->object_pool = nullptr;
+    PyErr_NoMemory();
+    return false;
+  }
+  return true;
+}
+
+int ZebAuthorizer_init(PyObject* py_self, PyObject* args, PyObject* kwds) {
+  auto self = reinterpret_cast<ZebAuthorizerObject*>(py_self);
+  static const char* keywords[] = {"pbps", nullptr};
+  PyObject* pbps = nullptr;
+  if (!PyArg_ParseTupleAndKeywords(args, kwds, "|O:ZebAuthorizer", const_cast<char**>(keywords),
+                                   &pbps))
+    return -1;
+  if (!init_auth_instance(self)) return -1;
+
+  apr_array_header_t* roles = zeb::python::make_role_pbps(pbps, self->object_pool);
+  if (roles == nullptr) {
+    // Never half-built: a failed construction leaves no roles at all.
+    apr_pool_clear(self->object_pool);
+    return -1;
+  }
+  self->role_pbps = roles;
+  return 0;
+}
+
+void ZebAuthorizer_dealloc(PyObject* py_self) {
+  auto self = reinterpret_cast<ZebAuthorizerObject*>(py_self);
+  if (self->object_pool != nullptr) apr_pool_destroy(self->object_pool);
+  Py_TYPE(py_self)->tp_free(py_self);
+}
+
+role_processed_pbps_t* processed_role(const ZebAuthorizerObject* self, int index) {
+  role_processed_pbps_t* role = APR_ARRAY_IDX(self->role_pbps, index, role_processed_pbps_t*);
+  // The role array's pool, so the processed lists live as long as the object.
+  ensure_processed_pbps(role, self->role_pbps->pool);
+  return role;
+}
+
+int role_count(const ZebAuthorizerObject* self) {
+  return self->role_pbps == nullptr ? 0 : self->role_pbps->nelts;
+}
+
+// "O&" converter: a str or bytes path, as text borrowed from the argument.
+int path_converter(PyObject* ob, void* out) {
+  const char* text =
+      zeb::python::text_of(ob, "has_non_recursive_access() argument 1 must be str or bytes");
+  if (text == nullptr) return 0;
+  *static_cast<const char**>(out) = text;
+  return 1;
+}
+
+// The engine answers from string ancestry, so a path such as "/a/../b",
+// "//b" or "b" would be judged by rules for other paths; only canonical
+// absolute repository paths are asked about.
+bool is_repository_path(const char* path, apr_pool_t* scratch_pool) {
+  return path[0] == '/' && svn_dirent_is_canonical(path, scratch_pool) &&
+         !svn_path_is_backpath_present(path);
+}
+
+PyObject* ZebAuthorizer_has_non_recursive_access(PyObject* py_self, PyObject* args) {
+  auto self = reinterpret_cast<ZebAuthorizerObject*>(py_self);
+  const char* path = nullptr;
+  int required_access = 0;
+  if (!PyArg_ParseTuple(args, "O&i:has_non_recursive_access", path_converter, &path,
+                        &required_access))
+    return nullptr;
+  // Outside the known levels no PBP could grant, yet an uncovered path would
+  // still answer yes.
+  if (required_access < PBP_NO_ACCESS || required_access > PBP_COMMIT_ACCESS) {
+    PyErr_SetString(PyExc_ValueError, "required_access must be 0, 1 or 2");
+    return nullptr;
+  }
+  // An object that never ran __init__ has no pool and answers like no roles.
+  if (self->object_pool == nullptr) return PyLong_FromLong(0);
+
+  apr_pool_t* scratch_pool = nullptr;
+  if (apr_pool_create(&scratch_pool, self->object_pool) != APR_SUCCESS) return PyErr_NoMemory();
+  if (!is_repository_path(path, scratch_pool)) {
+    apr_pool_destroy(scratch_pool);
+    PyErr_Format(PyExc_ValueError, "Not a canonical absolute repository path: '%s'", path);
+    return nullptr;
+  }
+  int answer = 0;
+  for (int i = 0; i < role_count(self) && answer == 0; ++i) {
+    apr_pool_clear(scratch_pool);
+    role_processed_pbps_t* role = processed_role(self, i);
+    answer =
+        has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
+                                 static_cast<pbp_access_t>(required_access), path, scratch_pool);
+  }
+  apr_pool_destroy(scratch_pool);
+  return PyLong_FromLong(answer);
+}
+
+PyObject* ZebAuthorizer_determine_global_access(PyObject* py_self, PyObject*) {
+  auto self = reinterpret_cast<ZebAuthorizerObject*>(py_self);
+  int access = PBP_NO_ACCESS;
+  for (int i = 0; i < role_count(self) && access < PBP_COMMIT_ACCESS; ++i)
+    access = std::max<int>(access, processed_role(self, i)->role_global_access);
+  return PyLong_FromLong(access);
+}
+
+PyMethodDef ZebAuthorizer_methods[] = {
+    {"determine_global_access", ZebAuthorizer_determine_global_access, METH_NOARGS,
+     "Determines global view and commit access."},
+    {"has_non_recursive_access", ZebAuthorizer_has_non_recursive_access, METH_VARARGS,
+     "Has non recursive access"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyTypeObject ZebAuthorizerType = [] {
+  PyTypeObject type{};
+  type.ob_base = PyVarObject{PyObject_HEAD_INIT(nullptr) 0};
+  type.tp_name = "zebauthorizer.ZebAuthorizer";
+  type.tp_basicsize = sizeof(ZebAuthorizerObject);
+  type.tp_dealloc = ZebAuthorizer_dealloc;
+  // Neither subclassable nor garbage collected: the object holds no Python
+  // references, only its pool.
+  type.tp_flags = Py_TPFLAGS_DEFAULT;
+  type.tp_doc = "ZebAuthorizer objects";
+  type.tp_methods = ZebAuthorizer_methods;
+  type.tp_init = ZebAuthorizer_init;
+  return type;
+}();
+
+PyModuleDef zebauthorizer_module = {
+    PyModuleDef_HEAD_INIT,
+    "zebauthorizer",
+    nullptr,
+    -1,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+
+PyMODINIT_FUNC PyInit_zebauthorizer(void) {
+  if (!create_application_pool()) return nullptr;
+  ZebAuthorizerType.tp_new = PyType_GenericNew;
+  if (PyType_Ready(&ZebAuthorizerType) < 0) return nullptr;
+
+  PyObject* module = PyModule_Create(&zebauthorizer_module);
+  if (module == nullptr) return nullptr;
+  if (PyModule_AddType(module, &ZebAuthorizerType) < 0) {
+    Py_DECREF(module);
+    return nullptr;
+  }
+  return module;
+}
