@@ -103,12 +103,4 @@ TEST(role_paths_method_table, get_subrequest_needs_what_its_parent_needs) {
   EXPECT_EQ(classify_method(6, 0, true).verdict, method_verdict::refuse);
 }
 
-TEST(role_paths_method_table, action_names) {
-  EXPECT_STREQ(zeb_action_name(PBP_NO_ACCESS), "none");
-  EXPECT_STREQ(zeb_action_name(PBP_VIEW_ACCESS), "view");
-  EXPECT_STREQ(zeb_action_name(PBP_COMMIT_ACCESS), "commit");
-  EXPECT_STREQ(zeb_action_name(PBP_UNKNOWN), "unknown");
-  EXPECT_STREQ(zeb_action_name(static_cast<pbp_access_t>(3)), "unknown");
-}
-
 }  // namespace
