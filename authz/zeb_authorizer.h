@@ -34,13 +34,13 @@ typedef struct pbp_item_t {
 
 // One role. Raw until ensure_processed_pbps() runs, processed afterwards.
 typedef struct role_processed_pbps_t {
-  const char* role_id;                        // may be null; not read by the engine
-  char** raw_pbps;                            // non-null while unprocessed
+  const char* role_id;  // may be null; not read by the engine
+  char** raw_pbps;      // non-null while unprocessed
   int num_raw_pbps;
-  apr_pool_t* raw_pbps_pool;                  // owns raw_pbps; destroyed by processing
-  apr_array_header_t* sorted_absolute_pbps;   // pbp_item_t*, deepest path first
-  apr_array_header_t* unsorted_wildcard_pbps; // pbp_item_t*, input order
-  pbp_access_t role_global_access;            // valid once processed
+  apr_pool_t* raw_pbps_pool;                   // owns raw_pbps; destroyed by processing
+  apr_array_header_t* sorted_absolute_pbps;    // pbp_item_t*, deepest path first
+  apr_array_header_t* unsorted_wildcard_pbps;  // pbp_item_t*, input order
+  pbp_access_t role_global_access;             // valid once processed
 } role_processed_pbps_t;
 
 // Processes a raw role once; the lists are allocated from pool.

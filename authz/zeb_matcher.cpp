@@ -1,0 +1,149 @@
+#include "zeb_matcher.h"
+
+#include <apr_strings.h>
+
+#include <cstring>
+
+#include "zeb_pattern.h"
+
+namespace zeb {
+namespace {
+
+// ispunct() of the POSIX locale, fixed here so the translation never depends
+// on the process locale.
+bool is_posix_punct(unsigned char c) {
+  return (c >= 33 && c <= 47) || (c >= 58 && c <= 64) || (c >= 91 && c <= 96) ||
+         (c >= 123 && c <= 126);
+}
+
+bool is_escaped_star(std::string_view p, size_t i) {
+  return p[i] == '\\' && i + 1 < p.size() && p[i + 1] == '*';
+}
+
+}  // namespace
+
+std::optional<std::string> translate_pattern(std::string_view p) {
+  std::string out = "^";
+  out.reserve(p.size() * 2 + 8);
+  size_t i = 0;
+  while (i < p.size()) {
+    const char c = p[i];
+    if (is_escaped_star(p, i)) {
+      out += "\\*";
+      i += 2;
+      continue;
+    }
+    if (c == '*') {
+      const char prev = i > 0 ? p[i - 1] : '\0';
+      const char next = i + 1 < p.size() ? p[i + 1] : '\0';
+      if (prev == '/' && next == '*') {
+        const char after = i + 2 < p.size() ? p[i + 2] : '\0';
+        if (after != '/' && after != '\0') return std::nullopt;
+        out.pop_back();  // the '/' before "**" becomes part of the optional group
+        out += "(/.*)?";
+        i += 2;
+      } else if (prev == '/') {
+        out += (next == '/' || next == '\0') ? "[^/]+" : "[^/]*";
+        ++i;
+      } else if (prev == '*') {
+        if (i < 2 || p[i - 2] != '\\') return std::nullopt;
+        out += "[^/]*";
+        ++i;
+      } else {
+        out += "[^/]*";
+        ++i;
+      }
+      continue;
+    }
+    if (c != '/' && is_posix_punct(static_cast<unsigned char>(c))) out += '\\';
+    out += c;
+    ++i;
+  }
+  out += "($|/)";
+  return out;
+}
+
+std::string literal_prefix(std::string_view p) {
+  std::string out;
+  size_t i = 0;
+  while (i < p.size()) {
+    if (is_escaped_star(p, i)) {
+      out += '*';
+      i += 2;
+    } else if (p[i] == '*') {
+      if (i > 0 && p[i - 1] == '/' && i + 1 < p.size() && p[i + 1] == '*') out.pop_back();
+      break;
+    } else {
+      out += p[i++];
+    }
+  }
+  return out;
+}
+
+pcre2_code* compile_expression(std::string_view regex) {
+  int error_code = 0;
+  PCRE2_SIZE error_offset = 0;
+  return pcre2_compile(reinterpret_cast<PCRE2_SPTR>(regex.data()), regex.size(), 0, &error_code,
+                       &error_offset, nullptr);
+}
+
+int prefix_depth(const char* path, size_t end) {
+  int count = 0;
+  for (size_t i = 0; i + 1 < end; ++i) {
+    if (path[i] == '/') ++count;
+  }
+  return count;
+}
+
+}  // namespace zeb
+
+extern "C" {
+
+int component_count(const char* path) {
+  if (path == nullptr) return 0;
+  return zeb::prefix_depth(path, std::strlen(path));
+}
+
+char* translate_pbp(const char* pbp, int* error, apr_pool_t* pool) {
+  *error = 0;
+  if (pbp == nullptr) return nullptr;
+  const auto regex = zeb::translate_pattern(pbp);
+  if (!regex) {
+    *error = 1;
+    return apr_pstrdup(pool, "");
+  }
+  return apr_pstrmemdup(pool, regex->data(), regex->size());
+}
+
+int do_match(const char* regex, const char* text, int* score, apr_pool_t* /*pool*/) {
+  if (regex == nullptr || text == nullptr) return 0;
+  pcre2_code* code = zeb::compile_expression(regex);
+  if (code == nullptr) return 0;
+  pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
+  int matched = 0;
+  if (data != nullptr) {
+    // 0 means "ovector too small": still a match, and [0] and [1] are set.
+    const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text), std::strlen(text), 0, 0,
+                               data, nullptr);
+    if (rc >= 0) {
+      *score = zeb::prefix_depth(text, pcre2_get_ovector_pointer(data)[1]);
+      matched = 1;
+    }
+    pcre2_match_data_free(data);
+  }
+  pcre2_code_free(code);
+  return matched;
+}
+
+apr_status_t zeb_matcher_match(int* matched, int* score, const char* pbp, const char* text,
+                               apr_pool_t* pool) {
+  if (pbp == nullptr || pbp[0] != '/') return APR_BADARG;
+  if (text == nullptr || text[0] != '/') return APR_EBADPATH;
+  int error = 0;
+  const char* regex = translate_pbp(pbp, &error, pool);
+  if (error) return APR_BADARG;
+  *matched = do_match(regex, text, score, pool);
+  return APR_SUCCESS;
+}
+
+}  // extern "C"
