@@ -1,0 +1,415 @@
+#include "zeb_memcache.h"
+
+#include <apr_general.h>
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "memcached_process.h"
+
+namespace {
+
+using zeb_test::MemcachedProcess;
+
+constexpr char kPrefix[] = "mod_authnz_zeb";
+
+class AprEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    // As httpd does: a write to a connection memcached has closed must fail
+    // with EPIPE, not end the process.
+    signal(SIGPIPE, SIG_IGN);
+    ASSERT_EQ(apr_initialize(), APR_SUCCESS);
+  }
+  void TearDown() override { apr_terminate(); }
+};
+::testing::Environment* const apr_environment =
+    ::testing::AddGlobalTestEnvironment(new AprEnvironment);
+
+class PoolTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(apr_pool_create(&pool_, nullptr), APR_SUCCESS); }
+  void TearDown() override { apr_pool_destroy(pool_); }
+
+  std::string key_of(const char* userkey, const char* prefix) {
+    const char* key = nullptr;
+    apr_size_t len = 0;
+    EXPECT_EQ(memcache_cache_genkey(userkey, prefix, &key, &len, pool_), APR_SUCCESS);
+    EXPECT_EQ(len, 32u);
+    return key ? std::string(key) : std::string();
+  }
+
+  apr_pool_t* pool_ = nullptr;
+};
+
+// ---- keys and addresses: no server needed ----
+
+using memcache_keys = PoolTest;
+
+TEST_F(memcache_keys, KnownDigests) {
+  // Expected values from: printf '%s' '|AUTHNZ_ZEB|<prefix>|<userkey>|' | md5sum
+  struct Case {
+    const char* userkey;
+    const char* prefix;
+    const char* key;
+  };
+  const Case cases[] = {
+      {"u", "p", "5d29dacfcad453f435ef4a65160dda79"},
+      {"", "", "cff989f2c400b1c2a8e45bbe75053dce"},
+      {"isvaliduser:alice:repo", kPrefix, "61b2ab8bbae2679c30262b9223a6c297"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(key_of(c.userkey, c.prefix), c.key) << c.prefix << "|" << c.userkey;
+  }
+}
+
+TEST_F(memcache_keys, StableAndSensitiveToEveryCharacter) {
+  const std::string userkey = "role-paths:alice:Repo One";
+  const std::string key = key_of(userkey.c_str(), kPrefix);
+  EXPECT_EQ(key_of(userkey.c_str(), kPrefix), key);
+  for (size_t i = 0; i < userkey.size(); ++i) {
+    std::string changed = userkey;
+    changed[i] ^= 0x01;
+    EXPECT_NE(key_of(changed.c_str(), kPrefix), key) << "changed position " << i;
+  }
+  EXPECT_NE(key_of(kPrefix, userkey.c_str()), key) << "prefix and user key swapped";
+}
+
+TEST_F(memcache_keys, MissingUserKeyOrPrefixIsRefusedByEveryOperation) {
+  const char* key = nullptr;
+  char* data = nullptr;
+  apr_memcache_t* mc = nullptr;
+  const char* nothing = nullptr;
+  for (auto [userkey, prefix] : {std::pair{nothing, kPrefix}, std::pair{"u", nothing}}) {
+    EXPECT_EQ(memcache_cache_genkey(userkey, prefix, &key, nullptr, pool_), ZEB_MEMCACHE_EKEY);
+    EXPECT_EQ(memcache_cache_set(mc, userkey, prefix, "v", 1, 0, pool_), ZEB_MEMCACHE_EKEY);
+    EXPECT_EQ(memcache_cache_get(mc, userkey, prefix, &data, nullptr, pool_), ZEB_MEMCACHE_EKEY);
+  }
+}
+
+TEST_F(memcache_keys, DigestDisplayIsLowerCaseHexHighHalfFirst) {
+  const unsigned char bytes[] = {0x00, 0x0f, 0xf0, 0xab, 0xff, 0x5a};
+  EXPECT_STREQ(svn__digest_to_cstring_display(bytes, sizeof bytes, pool_), "000ff0abff5a");
+  EXPECT_STREQ(svn__digest_to_cstring_display(bytes, 0, pool_), "");
+}
+
+using memcache_address = PoolTest;
+
+TEST_F(memcache_address, ParsesHostAndPort) {
+  struct Case {
+    const char* address;
+    apr_status_t rv;
+    const char* host;
+    apr_port_t port;
+  };
+  const Case cases[] = {
+      {"127.0.0.1:2000", APR_SUCCESS, "127.0.0.1", 2000},
+      {"cache.example.org", APR_SUCCESS, "cache.example.org", 11211},
+      {"[::1]:2000", APR_SUCCESS, "::1", 2000},
+      {"[::1]", APR_SUCCESS, "::1", 11211},
+      {"", ZEB_MEMCACHE_EADDRESS, nullptr, 0},
+      {":2000", ZEB_MEMCACHE_EADDRESS, nullptr, 0},
+      {"[fe80::1%lo]:2000", ZEB_MEMCACHE_EADDRESS, nullptr, 0},
+      {"[::1", ZEB_MEMCACHE_EADDRESS, nullptr, 0},
+      {"127.0.0.1:0", ZEB_MEMCACHE_EADDRESS, nullptr, 0},
+      {"127.0.0.1:70000", ZEB_MEMCACHE_EADDRESS, nullptr, 0},
+      {"127.0.0.1:port", ZEB_MEMCACHE_EADDRESS, nullptr, 0},
+      {"::1", ZEB_MEMCACHE_EADDRESS, nullptr, 0},
+  };
+  for (const auto& c : cases) {
+    char* host = nullptr;
+    apr_port_t port = 0;
+    ASSERT_EQ(memcache_server__parsestr(c.address, &host, &port, pool_), c.rv) << c.address;
+    if (c.rv != APR_SUCCESS) continue;
+    EXPECT_STREQ(host, c.host) << c.address;
+    EXPECT_EQ(port, c.port) << c.address;
+  }
+}
+
+// A listening socket nobody should ever connect to.
+class Listener {
+ public:
+  Listener() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&addr), len) == 0 && listen(fd_, 8) == 0 &&
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) == 0) {
+      port_ = ntohs(addr.sin_port);
+    }
+  }
+  ~Listener() { close(fd_); }
+  int port() const { return port_; }
+  bool was_contacted() const {
+    pollfd pfd{fd_, POLLIN, 0};
+    return poll(&pfd, 1, 0) > 0;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+TEST_F(memcache_address, UnusableAddressFailsWithoutNetworkTraffic) {
+  Listener listener;
+  ASSERT_GT(listener.port(), 0);
+  const std::string port = std::to_string(listener.port());
+  // Each would reach the listener if it were taken for "some host, that port".
+  const std::vector<std::string> unusable = {"", ":" + port, "[fe80::1%lo]:" + port,
+                                             "127.0.0.1:" + port + ":x"};
+  for (const auto& address : unusable) {
+    apr_memcache_t* mc = nullptr;
+    char* data = nullptr;
+    EXPECT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "v", 1, pool_),
+              ZEB_MEMCACHE_EADDRESS)
+        << address;
+    EXPECT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
+              ZEB_MEMCACHE_EADDRESS)
+        << address;
+    EXPECT_EQ(mc, nullptr) << address;
+  }
+  apr_memcache_t* mc = nullptr;
+  EXPECT_EQ(memcache_cache_stash(nullptr, &mc, kPrefix, "u", 0, "v", 1, pool_),
+            ZEB_MEMCACHE_EADDRESS);
+  EXPECT_EQ(memcache_server_connect(nullptr, &mc, pool_), ZEB_MEMCACHE_EADDRESS);
+  EXPECT_FALSE(listener.was_contacted());
+}
+
+TEST_F(memcache_address, NobodyListeningMeansNoClient) {
+  const std::string address = "127.0.0.1:" + std::to_string(zeb_test::free_port("127.0.0.1"));
+  apr_memcache_t* mc = nullptr;
+  char* data = nullptr;
+  EXPECT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
+            ZEB_MEMCACHE_ECLIENT);
+  EXPECT_EQ(mc, nullptr);
+}
+
+// ---- against a real memcached ----
+
+class memcache_server : public PoolTest {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new MemcachedProcess("127.0.0.1");
+    if (!server_->start()) start_error_ = server_->error();
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+  void SetUp() override {
+    ASSERT_TRUE(start_error_.empty()) << start_error_;
+    PoolTest::SetUp();
+    address_ = server_->address();
+  }
+
+  // A user key of this test only, so tests sharing the server do not meet.
+  std::string userkey(const std::string& name) const {
+    return std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ":" +
+           name;
+  }
+
+  static MemcachedProcess* server_;
+  static std::string start_error_;
+  std::string address_;
+  apr_memcache_t* mc_ = nullptr;
+};
+MemcachedProcess* memcache_server::server_ = nullptr;
+std::string memcache_server::start_error_;
+
+std::string all_byte_values() {
+  std::string bytes;
+  for (int b = 0; b < 256; ++b) bytes.push_back(static_cast<char>(b));
+  return bytes;
+}
+
+TEST_F(memcache_server, ValuesRoundTripByteForByte) {
+  const std::vector<std::string> values = {
+      "plain text",
+      std::string("\0a\0\0b\0", 6),
+      all_byte_values(),
+      "VALUE x 0 3\r\nEND\r\n",  // protocol text inside a value
+      "",
+      std::string(200000, 'r'),
+  };
+  for (size_t i = 0; i < values.size(); ++i) {
+    const std::string key = userkey(std::to_string(i));
+    ASSERT_EQ(memcache_cache_stash(address_.c_str(), &mc_, kPrefix, key.c_str(), 0,
+                                   values[i].data(), values[i].size(), pool_),
+              APR_SUCCESS)
+        << "value " << i;
+    char* data = nullptr;
+    apr_size_t len = 12345;
+    ASSERT_EQ(
+        memcache_cache_fetch(address_.c_str(), &mc_, kPrefix, key.c_str(), &data, &len, pool_),
+        APR_SUCCESS)
+        << "value " << i;
+    ASSERT_NE(data, nullptr) << "value " << i;
+    EXPECT_EQ(std::string(data, len), values[i]) << "value " << i;
+    EXPECT_EQ(data[len], '\0') << "value " << i;
+  }
+}
+
+TEST_F(memcache_server, OutParametersAreOptional) {
+  const std::string key = userkey("k");
+  ASSERT_EQ(memcache_cache_stash(address_.c_str(), &mc_, kPrefix, key.c_str(), 0, "abc", 3, pool_),
+            APR_SUCCESS);
+  char* data = nullptr;
+  apr_size_t len = 0;
+  EXPECT_EQ(
+      memcache_cache_fetch(address_.c_str(), &mc_, kPrefix, key.c_str(), &data, nullptr, pool_),
+      APR_SUCCESS);
+  EXPECT_STREQ(data, "abc");
+  EXPECT_EQ(
+      memcache_cache_fetch(address_.c_str(), &mc_, kPrefix, key.c_str(), nullptr, &len, pool_),
+      APR_SUCCESS);
+  EXPECT_EQ(len, 3u);
+  EXPECT_EQ(memcache_cache_get(mc_, key.c_str(), kPrefix, nullptr, nullptr, pool_), APR_SUCCESS);
+}
+
+TEST_F(memcache_server, MissingKeyIsNotFound) {
+  const std::string key = userkey("k");
+  char* data = nullptr;
+  EXPECT_EQ(
+      memcache_cache_fetch(address_.c_str(), &mc_, kPrefix, key.c_str(), &data, nullptr, pool_),
+      ZEB_MEMCACHE_ENOTFOUND);
+  ASSERT_EQ(memcache_cache_set(mc_, key.c_str(), "other-prefix", "v", 1, 0, pool_), APR_SUCCESS);
+  EXPECT_EQ(memcache_cache_get(mc_, key.c_str(), kPrefix, &data, nullptr, pool_),
+            ZEB_MEMCACHE_ENOTFOUND);
+}
+
+TEST_F(memcache_server, SetAndGetShareKeysWithStashAndFetch) {
+  const std::string key = userkey("k");
+  ASSERT_EQ(memcache_server_connect(address_.c_str(), &mc_, pool_), APR_SUCCESS);
+  ASSERT_EQ(memcache_cache_set(mc_, key.c_str(), kPrefix, "via set", 7, 0, pool_), APR_SUCCESS);
+  char* data = nullptr;
+  ASSERT_EQ(
+      memcache_cache_fetch(address_.c_str(), &mc_, kPrefix, key.c_str(), &data, nullptr, pool_),
+      APR_SUCCESS);
+  EXPECT_STREQ(data, "via set");
+}
+
+TEST_F(memcache_server, TimeToLiveZeroNeverExpires) {
+  const std::string forever = userkey("forever");
+  const std::string brief = userkey("brief");
+  ASSERT_EQ(
+      memcache_cache_stash(address_.c_str(), &mc_, kPrefix, forever.c_str(), 0, "v", 1, pool_),
+      APR_SUCCESS);
+  ASSERT_EQ(memcache_cache_stash(address_.c_str(), &mc_, kPrefix, brief.c_str(), 1, "v", 1, pool_),
+            APR_SUCCESS);
+  // memcached counts whole seconds; after two and a half, ttl 1 is surely past.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  char* data = nullptr;
+  EXPECT_EQ(
+      memcache_cache_fetch(address_.c_str(), &mc_, kPrefix, forever.c_str(), &data, nullptr, pool_),
+      APR_SUCCESS);
+  EXPECT_EQ(
+      memcache_cache_fetch(address_.c_str(), &mc_, kPrefix, brief.c_str(), &data, nullptr, pool_),
+      ZEB_MEMCACHE_ENOTFOUND);
+}
+
+TEST_F(memcache_server, HealthyClientIsKeptAndOtherAddressReplacesIt) {
+  ASSERT_EQ(memcache_server_connect(address_.c_str(), &mc_, pool_), APR_SUCCESS);
+  apr_memcache_t* first = mc_;
+  ASSERT_EQ(memcache_server_connect(address_.c_str(), &mc_, pool_), APR_SUCCESS);
+  EXPECT_EQ(mc_, first);
+
+  // Same server under another name: the old client does not serve that name.
+  const std::string by_name = "localhost:" + std::to_string(server_->port());
+  ASSERT_EQ(memcache_server_connect(by_name.c_str(), &mc_, pool_), APR_SUCCESS);
+  EXPECT_NE(mc_, nullptr);
+  EXPECT_EQ(memcache_server_status("localhost", server_->port(), mc_, pool_), APR_SUCCESS);
+  EXPECT_EQ(memcache_server_status("127.0.0.1", server_->port(), mc_, pool_), ZEB_MEMCACHE_ESTATUS);
+}
+
+TEST_F(memcache_server, ServerMarkedDeadIsUsedAgainOnceItAnswers) {
+  ASSERT_EQ(memcache_server_connect(address_.c_str(), &mc_, pool_), APR_SUCCESS);
+  // What the client does to its server after a failed store or read.
+  apr_memcache_disable_server(mc_, mc_->live_servers[0]);
+  const std::string key = userkey("k");
+  EXPECT_EQ(memcache_cache_stash(address_.c_str(), &mc_, kPrefix, key.c_str(), 0, "v", 1, pool_),
+            APR_SUCCESS);
+  char* data = nullptr;
+  EXPECT_EQ(
+      memcache_cache_fetch(address_.c_str(), &mc_, kPrefix, key.c_str(), &data, nullptr, pool_),
+      APR_SUCCESS);
+}
+
+TEST_F(memcache_server, NoClientOrNoDataIsRefused) {
+  char* data = nullptr;
+  EXPECT_EQ(memcache_cache_set(nullptr, "u", kPrefix, "v", 1, 0, pool_), ZEB_MEMCACHE_ESTORE);
+  EXPECT_EQ(memcache_cache_get(nullptr, "u", kPrefix, &data, nullptr, pool_), ZEB_MEMCACHE_EREAD);
+  EXPECT_EQ(memcache_server_status("127.0.0.1", server_->port(), nullptr, pool_),
+            ZEB_MEMCACHE_ESTATUS);
+  ASSERT_EQ(memcache_server_connect(address_.c_str(), &mc_, pool_), APR_SUCCESS);
+  EXPECT_EQ(memcache_cache_set(mc_, "u", kPrefix, nullptr, 4, 0, pool_), ZEB_MEMCACHE_ESTORE);
+}
+
+// ---- a server of its own, stopped and restarted ----
+
+using memcache_own_server = PoolTest;
+
+TEST_F(memcache_own_server, HandleRecoversWhenServerRestarts) {
+  MemcachedProcess server("127.0.0.1");
+  ASSERT_TRUE(server.start()) << server.error();
+  const std::string address = server.address();
+  apr_memcache_t* mc = nullptr;
+  char* data = nullptr;
+  ASSERT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "before", 6, pool_),
+            APR_SUCCESS);
+
+  server.stop();
+  EXPECT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
+            ZEB_MEMCACHE_ECLIENT);
+  EXPECT_EQ(mc, nullptr);
+  EXPECT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "lost", 4, pool_),
+            ZEB_MEMCACHE_ECLIENT);
+
+  ASSERT_TRUE(server.start()) << server.error();
+  EXPECT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
+            ZEB_MEMCACHE_ENOTFOUND);
+  ASSERT_NE(mc, nullptr);
+  ASSERT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "after", 5, pool_),
+            APR_SUCCESS);
+
+  // Restarted with no operation in between: the client's idle connection is
+  // stale, yet the next operation succeeds on a fresh client.
+  server.stop();
+  ASSERT_TRUE(server.start()) << server.error();
+  EXPECT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
+            ZEB_MEMCACHE_ENOTFOUND);
+  ASSERT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "again", 5, pool_),
+            APR_SUCCESS);
+  ASSERT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
+            APR_SUCCESS);
+  EXPECT_STREQ(data, "again");
+}
+
+TEST_F(memcache_own_server, Ipv6LoopbackIsACleanMissWithAnIpv4OnlyClient) {
+  if (!zeb_test::loopback_available("::1")) GTEST_SKIP() << "no IPv6 loopback address ::1";
+  MemcachedProcess server("::1");
+  ASSERT_TRUE(server.start()) << server.error();
+  apr_memcache_t* mc = nullptr;
+  char* data = nullptr;
+  // APR-util's client resolves and connects over IPv4 only; the bracketed
+  // address is understood, and the cache then fails as a plain miss.
+  const std::string address = server.address();
+  EXPECT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "v", 1, pool_),
+            ZEB_MEMCACHE_ECLIENT);
+  EXPECT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
+            ZEB_MEMCACHE_ECLIENT);
+  EXPECT_EQ(mc, nullptr);
+}
+
+}  // namespace
