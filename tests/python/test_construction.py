@@ -1,0 +1,143 @@
+"""The module's surface and every way of building (and rebuilding) a
+ZebAuthorizer object."""
+
+import gc
+
+import pytest
+
+import zebauthorizer
+from zebauthorizer import ZebAuthorizer
+
+NOT_PBPS = "Not a sequence of PBPs or a dictionary mapping roles to PBPs"
+PY_TPFLAGS_BASETYPE = 1 << 10
+PY_TPFLAGS_HAVE_GC = 1 << 14
+
+
+def answers(authorizer):
+    """Global access plus a few node decisions: enough to tell roles apart."""
+    nodes = [("/", 1), ("/trunk/x", 2), ("/branches", 2), ("/branches", 1), ("/x", 0)]
+    return (authorizer.determine_global_access(),
+            [authorizer.has_non_recursive_access(p, a) for p, a in nodes])
+
+
+NO_ROLES = (0, [0, 0, 0, 0, 0])
+OPEN_ROLE = (2, [1, 1, 1, 1, 1])
+VIEW_ROOT_COMMIT_TRUNK = (1, [1, 1, 0, 1, 1])
+
+
+def test_module_surface():
+    own = [name for name in vars(zebauthorizer) if not name.startswith("__")]
+    assert own == ["ZebAuthorizer"]
+    assert zebauthorizer.__doc__ is None
+    assert ZebAuthorizer.__module__ == "zebauthorizer"
+    assert ZebAuthorizer.__name__ == "ZebAuthorizer"
+    assert ZebAuthorizer.__doc__ == "ZebAuthorizer objects"
+    assert ZebAuthorizer.determine_global_access.__doc__ == "Determines global view and commit access."
+    assert ZebAuthorizer.has_non_recursive_access.__doc__ == "Has non recursive access"
+
+
+def test_type_is_final_and_outside_gc():
+    assert not ZebAuthorizer.__flags__ & PY_TPFLAGS_BASETYPE
+    assert not ZebAuthorizer.__flags__ & PY_TPFLAGS_HAVE_GC
+    assert not gc.is_tracked(ZebAuthorizer(["view:/"]))
+    with pytest.raises(TypeError):
+        type("Sub", (ZebAuthorizer,), {})
+
+
+@pytest.mark.parametrize("args,kwargs,expected", [
+    pytest.param((), {}, NO_ROLES, id="no-argument"),
+    pytest.param((None,), {}, NO_ROLES, id="none"),
+    pytest.param((), {"pbps": None}, NO_ROLES, id="keyword-none"),
+    pytest.param(({},), {}, NO_ROLES, id="empty-dict"),
+    pytest.param(({"r": None},), {}, NO_ROLES, id="dict-only-none-value"),
+    pytest.param(({None: None, "r": None},), {}, NO_ROLES, id="dict-none-values"),
+    pytest.param(([],), {}, OPEN_ROLE, id="empty-list-is-one-open-role"),
+    pytest.param(({"r": []},), {}, OPEN_ROLE, id="dict-empty-list"),
+    pytest.param((["view:/", "commit:/trunk"],), {}, VIEW_ROOT_COMMIT_TRUNK, id="list"),
+    pytest.param((), {"pbps": ["view:/", "commit:/trunk"]}, VIEW_ROOT_COMMIT_TRUNK, id="keyword"),
+    pytest.param(([b"view:/", b"commit:/trunk"],), {}, VIEW_ROOT_COMMIT_TRUNK, id="bytes"),
+    pytest.param(({None: ["view:/", "commit:/trunk"]},), {}, VIEW_ROOT_COMMIT_TRUNK,
+                 id="dict-role-without-id"),
+    pytest.param(({b"r1": ["view:/", "commit:/trunk"], "r2": None},), {},
+                 VIEW_ROOT_COMMIT_TRUNK, id="dict-bytes-key"),
+    pytest.param(({"a": ["view:/"], "b": ["commit:/"]},), {}, OPEN_ROLE, id="two-roles"),
+    pytest.param(({"b": ["commit:/"], "a": ["view:/"]},), {}, OPEN_ROLE, id="two-roles-reversed"),
+    pytest.param(({"a": ["none:/"], "b": ["view:/", "commit:/trunk"]},), {},
+                 VIEW_ROOT_COMMIT_TRUNK, id="any-role-grants"),
+])
+def test_construction_forms(args, kwargs, expected):
+    assert answers(ZebAuthorizer(*args, **kwargs)) == expected
+
+
+@pytest.mark.parametrize("args,kwargs,error,message", [
+    pytest.param((("view:/",),), {}, TypeError, NOT_PBPS, id="tuple"),
+    pytest.param(("view:/",), {}, TypeError, NOT_PBPS, id="string"),
+    pytest.param((1,), {}, TypeError, NOT_PBPS, id="integer"),
+    pytest.param(([1],), {}, TypeError, "Not a string", id="list-holding-int"),
+    pytest.param((["view:/", None],), {}, TypeError, "Not a string", id="list-holding-none"),
+    pytest.param(({"r": ["view:/", 2]},), {}, TypeError, "Not a string", id="dict-list-holding-int"),
+    pytest.param(({"r": "view:/"},), {}, TypeError, "Not a list", id="dict-value-string"),
+    pytest.param(({"r": ("view:/",)},), {}, TypeError, "Not a list", id="dict-value-tuple"),
+    pytest.param(({1: ["view:/"]},), {}, TypeError, "not a string", id="dict-key-int"),
+    pytest.param((["view:/\x00x"],), {}, ValueError, "embedded null character", id="nul-in-pbp"),
+    pytest.param((["view:/\udc80"],), {}, UnicodeEncodeError, None, id="no-utf8-form"),
+    pytest.param((None, None), {}, TypeError, None, id="two-arguments"),
+    pytest.param((), {"roles": None}, TypeError, None, id="unknown-keyword"),
+])
+def test_construction_errors(args, kwargs, error, message):
+    with pytest.raises(error) as raised:
+        ZebAuthorizer(*args, **kwargs)
+    if message is not None:
+        assert str(raised.value) == message
+
+
+def test_strings_are_copied():
+    pbps = ["view:/", "commit:/trunk"]
+    roles = {"r": pbps}
+    authorizer = ZebAuthorizer(roles)
+    pbps.append("none:/trunk")
+    roles["s"] = ["none:/"]
+    assert answers(authorizer) == VIEW_ROOT_COMMIT_TRUNK
+
+
+def test_non_ascii_pbp_is_utf8():
+    authorizer = ZebAuthorizer(["view:/", "commit:/d\u00e9p\u00f4t"])
+    assert authorizer.has_non_recursive_access("/d\u00e9p\u00f4t/x", 2) == 1
+    assert authorizer.has_non_recursive_access("/d\u00e9p\u00f4t/x".encode(), 2) == 1
+    assert authorizer.has_non_recursive_access("/depot/x", 2) == 0
+
+
+def test_init_again_rebuilds():
+    authorizer = ZebAuthorizer(["view:/", "commit:/trunk"])
+    assert answers(authorizer) == VIEW_ROOT_COMMIT_TRUNK
+    authorizer.__init__()
+    assert answers(authorizer) == NO_ROLES
+    authorizer.__init__(pbps={"a": ["commit:/"]})
+    assert answers(authorizer) == OPEN_ROLE
+    authorizer.__init__(["view:/", "commit:/trunk"])
+    assert answers(authorizer) == VIEW_ROOT_COMMIT_TRUNK
+
+
+@pytest.mark.parametrize("bad", [
+    {"a": ["commit:/"], "b": "view:/"},
+    {"a": ["commit:/"], 7: ["view:/"]},
+    ("commit:/",),
+], ids=["late-bad-value", "late-bad-key", "tuple"])
+def test_failed_init_leaves_no_roles(bad):
+    authorizer = ZebAuthorizer(["commit:/"])
+    assert answers(authorizer) == OPEN_ROLE
+    with pytest.raises(TypeError):
+        authorizer.__init__(bad)
+    assert answers(authorizer) == NO_ROLES
+    authorizer.__init__(["view:/", "commit:/trunk"])
+    assert answers(authorizer) == VIEW_ROOT_COMMIT_TRUNK
+
+
+def test_object_made_by_new_alone():
+    authorizer = ZebAuthorizer.__new__(ZebAuthorizer)
+    assert answers(authorizer) == NO_ROLES
+    del authorizer
+    gc.collect()
+    authorizer = ZebAuthorizer.__new__(ZebAuthorizer)
+    authorizer.__init__(["commit:/"])
+    assert answers(authorizer) == OPEN_ROLE
