@@ -1,0 +1,138 @@
+// check_user: Basic credentials checked against the connection cache,
+// memcached and finally the ScmListener service.
+#include "brimstack_auth.h"
+
+#include <apr_strings.h>
+#include <http_log.h>
+#include <http_protocol.h>
+
+#include "brimstack_cache.h"
+#include "brimstack_context.h"
+#include "brimstack_setup.h"
+#include "brimstack_soap.h"
+#include "dav_svn_api.h"
+#include "zeb_memcache.h"
+
+APLOG_USE_MODULE(authnz_zeb);
+
+namespace {
+
+constexpr int kRefused = 1;
+
+const char* validity(int answer) {
+  return answer == 0 ? "valid" : "invalid";
+}
+
+// Asks the service and shares its answer through memcached. OK with *answer
+// set, or the status that ends the request.
+int ask_service(int* answer, ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
+                const char* username, const char* password, const char* repos_name,
+                const char* user_key) {
+  const char* action = apr_psprintf(r->pool, "%s:ScmListener", username);
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                "Unable to fetch isValidUser() API response from memcached; contacting Brimstack");
+  if (call_is_valid_user(answer, ctx, action, username, password, repos_name) != SOAP_OK) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "isValidUser() API FAILED: %s",
+                  soap_fault_text(&ctx->soap, r));
+    if (ctx->soap.error == SOAP_EOF) return HTTP_INTERNAL_SERVER_ERROR;
+    ap_note_basic_auth_failure(r);
+    return HTTP_UNAUTHORIZED;
+  }
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "isValidUser() API succeeded: [%d = %s]", *answer,
+                validity(*answer));
+  char value[4];
+  encode_isvaliduser(*answer, value);
+  const apr_status_t stashed = memcache_cache_stash(
+      conf->memcache_server, &ctx->memcache, kMemcachePrefix, user_key,
+      static_cast<apr_uint32_t>(conf->memcache_ttl), value, sizeof value, ctx->pool);
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s isValidUser() API response in memcached",
+                stashed == APR_SUCCESS ? "Stashed" : "Unable to stash");
+  return OK;
+}
+
+// Validates credentials the connection cache did not answer.
+int validate_credentials(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
+                         const char* username, const char* password, const char* repos_name) {
+  int answer = kRefused;
+  reset_cached_authnz_data(ctx, r);
+  const char* user_key = apr_psprintf(r->pool, "%s:%s:%s", username, password, "isvaliduser");
+
+  // The connection's pool, not the request's: a fetch or stash may remake the
+  // memcached client that the context keeps.
+  char* cached = nullptr;
+  apr_size_t cached_len = 0;
+  if (memcache_cache_fetch(conf->memcache_server, &ctx->memcache, kMemcachePrefix, user_key,
+                           &cached, &cached_len, ctx->pool) == APR_SUCCESS &&
+      decode_isvaliduser(cached, cached_len, &answer)) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "Fetched isValidUser() API response from memcached: [%d = %s]", answer,
+                  validity(answer));
+  } else if (int rc = ask_service(&answer, ctx, r, conf, username, password, repos_name, user_key);
+             rc != OK) {
+    return rc;
+  }
+
+  if (answer != 0) {
+    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "User '%s' authentication FAILED", username);
+    ap_note_basic_auth_failure(r);
+    return HTTP_UNAUTHORIZED;
+  }
+  cache_authenticated_user(ctx, username, password, repos_name);
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK", username);
+  return OK;
+}
+
+}  // namespace
+
+int get_reposinfo(const char** repos_name, const char** repos_path, request_rec* r, const char* uri,
+                  const authnz_zeb_config_rec* conf) {
+  const char* cleaned_uri = nullptr;
+  int trailing_slash = 0;
+  const char* relative_path = nullptr;
+  const char* path = nullptr;
+  struct dav_error* err = dav_svn_split_uri(r, uri, conf->base_uri, &cleaned_uri, &trailing_slash,
+                                            repos_name, &relative_path, &path);
+  if (err != nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error decoding URI '%s'", r->uri);
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  if (repos_path != nullptr) {
+    *repos_path =
+        (path != nullptr && path[0] != '/') ? apr_pstrcat(r->pool, "/", path, nullptr) : path;
+  }
+  return 0;
+}
+
+int check_user(request_rec* r) {
+  const auto* conf = static_cast<const authnz_zeb_config_rec*>(
+      ap_get_module_config(r->per_dir_config, &authnz_zeb_module));
+  if (conf->brimstack_properties_file == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
+                  "Unable to handle request due to missing ZEB properties file");
+    return DECLINED;
+  }
+  ctx_data* ctx = nullptr;
+  if (int rc = get_userdata(&ctx, r, conf); rc != OK) return rc;
+
+  // The name an earlier module set; httpd's Basic helper overwrites r->user.
+  const char* username = r->user != nullptr ? r->user : "guest";
+  const char* password = nullptr;
+  if (int rc = ap_get_basic_auth_pw(r, &password); rc != OK) return rc;
+  if (password == nullptr) password = "<none>";
+
+  const char* repos_name = nullptr;
+  if (int rc = get_reposinfo(&repos_name, nullptr, r, r->uri, conf); rc != 0) return rc;
+
+  if (is_cache_okay(username, password, repos_name, ctx, r)) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per cache)",
+                  username);
+  } else if (int rc = validate_credentials(ctx, r, conf, username, password, repos_name);
+             rc != OK) {
+    return rc;
+  }
+
+  if (ctx->cached_username != nullptr) {
+    apr_table_add(r->headers_out, "ZebUserName", ctx->cached_username);
+  }
+  return OK;
+}

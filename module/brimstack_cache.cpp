@@ -1,0 +1,84 @@
+#include "brimstack_cache.h"
+
+#include <apr_strings.h>
+
+#include <cstring>
+
+#include "brimstack_context.h"
+#include "brimstack_properties.h"
+
+namespace {
+
+constexpr unsigned long kRoleRecordSize = 56;
+
+}  // namespace
+
+cache_comparison compare_connection_cache(const ctx_data* ctx, const char* username,
+                                          const char* password, const char* repos_name) {
+  cache_comparison result{true, false, false, false};
+  if (ctx->cached_username == nullptr) {
+    result.okay = false;
+  } else if (std::strcmp(ctx->cached_username, username) != 0) {
+    result.okay = false;
+    result.user_differs = true;
+  }
+  if (password != nullptr) {
+    if (ctx->cached_password == nullptr) {
+      result.okay = false;
+    } else if (std::strcmp(ctx->cached_password, password) != 0) {
+      result.okay = false;
+      result.password_differs = true;
+    }
+  }
+  if (ctx->repos_name == nullptr) {
+    result.okay = false;
+  } else if (repos_name == nullptr || std::strcmp(ctx->repos_name, repos_name) != 0) {
+    result.okay = false;
+    result.repos_differs = true;
+  }
+  return result;
+}
+
+bool clear_connection_cache(ctx_data* ctx) {
+  if (ctx->cached_username == nullptr) return false;
+  ctx->cached_username = nullptr;
+  ctx->cached_password = nullptr;
+  ctx->authenticated_internally = 0;
+  ctx->repos_name = nullptr;
+  ctx->role_pbps = nullptr;
+  ctx->global_access_granted = PBP_UNKNOWN;
+  return true;
+}
+
+void cache_authenticated_user(ctx_data* ctx, const char* username, const char* password,
+                              const char* repos_name) {
+  ctx->cached_username = apr_pstrdup(ctx->pool, username);
+  ctx->cached_password = apr_pstrdup(ctx->pool, password);
+  ctx->repos_name = apr_pstrdup(ctx->pool, repos_name);
+  ctx->authenticated_internally = 1;
+}
+
+char* get_memcache_user_key(const ctx_data* ctx, const char* repos_name, apr_pool_t* pool) {
+  return apr_psprintf(pool, "%s:%s:%s:%s:%lu", ctx->cached_username, repos_name,
+                      ctx->external_system_id, "getrolepaths", kRoleRecordSize);
+}
+
+bool decode_isvaliduser(const char* data, apr_size_t len, int* answer) {
+  if (data == nullptr || len < 4) return false;
+  const auto* b = reinterpret_cast<const unsigned char*>(data);
+  const unsigned int value = b[0] | b[1] << 8 | b[2] << 16 | static_cast<unsigned int>(b[3]) << 24;
+  *answer = static_cast<int>(value);
+  return true;
+}
+
+void encode_isvaliduser(int answer, char out[4]) {
+  const auto value = static_cast<unsigned int>(answer);
+  for (int i = 0; i < 4; ++i) out[i] = static_cast<char>(value >> (8 * i));
+}
+
+char* make_scmlistener_url(apr_hash_t* props, apr_pool_t* pool) {
+  return apr_psprintf(pool, "%s://%s:%s/qv-soap/services/ScmListener",
+                      get_boolean_property(props, kListenerSslProperty, 0) ? "https" : "http",
+                      get_property(props, "dwmain.integration.listener_host", "localhost"),
+                      get_property(props, "dwmain.integration.listener_port", "8080"));
+}

@@ -1,0 +1,69 @@
+#include "brimstack_properties.h"
+
+#include <apr_strings.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool is_space(char c) {
+  return std::isspace(static_cast<unsigned char>(c)) != 0;
+}
+
+// One chunk of the file; chunks end after a newline or at 1023 bytes, and an
+// overlong line's continuation counts as a line of its own.
+void store_line(apr_hash_t* props, const char* line, apr_pool_t* scratch, apr_pool_t* pool) {
+  if (line[0] == '#') return;
+  const char* eq = std::strchr(line, '=');
+  if (eq == nullptr) return;
+  const char* name = trim(line, static_cast<apr_size_t>(eq - line), scratch);
+  const char* value = trim(eq + 1, std::strlen(eq + 1), scratch);
+  // Empty or blank values on newline-terminated lines trim down to "\n".
+  if (value[0] == '\n') return;
+  apr_hash_set(props, apr_pstrdup(pool, name), APR_HASH_KEY_STRING, apr_pstrdup(pool, value));
+}
+
+}  // namespace
+
+char* trim(const char* str, apr_size_t len, apr_pool_t* pool) {
+  if (len == 0) return apr_pstrdup(pool, "");
+  apr_size_t first = 0;
+  apr_size_t last = len - 1;
+  while (first < last && is_space(str[first])) ++first;
+  while (last > first && is_space(str[last])) --last;
+  return apr_pstrmemdup(pool, str + first, last - first + 1);
+}
+
+apr_status_t read_properties(apr_hash_t* props, apr_file_t* file, apr_pool_t* pool) {
+  apr_pool_t* scratch = nullptr;
+  apr_status_t rv = apr_pool_create(&scratch, pool);
+  if (rv != APR_SUCCESS) return rv;
+  char line[1024];
+  while ((rv = apr_file_gets(line, sizeof line, file)) == APR_SUCCESS) {
+    apr_pool_clear(scratch);
+    store_line(props, line, scratch, pool);
+  }
+  apr_pool_destroy(scratch);
+  return APR_STATUS_IS_EOF(rv) ? APR_SUCCESS : rv;
+}
+
+const char* get_property(apr_hash_t* props, const char* name, const char* default_value) {
+  auto* value = static_cast<const char*>(apr_hash_get(props, name, APR_HASH_KEY_STRING));
+  return value != nullptr ? value : default_value;
+}
+
+int get_boolean_property(apr_hash_t* props, const char* name, int default_value) {
+  const char* value = get_property(props, name, nullptr);
+  if (value == nullptr) return default_value;
+  return (strcasecmp(value, "true") == 0 || std::strcmp(value, "on") == 0 ||
+          std::strcmp(value, "1") == 0)
+             ? 1
+             : 0;
+}
+
+int get_int_property(apr_hash_t* props, const char* name, int default_value) {
+  const char* value = get_property(props, name, nullptr);
+  return value != nullptr ? std::atoi(value) : default_value;
+}

@@ -1,0 +1,175 @@
+// Set-up of a connection context: SOAP runtime, endpoint, request key and
+// external system id.
+#include "brimstack_setup.h"
+
+#include <apr_strings.h>
+#include <http_log.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "brimstack_cache.h"
+#include "brimstack_properties.h"
+#include "brimstack_soap.h"
+#include "scm_requestkey.h"
+#include "zeb_memcache.h"
+#include "zeb_openssl.h"
+
+APLOG_USE_MODULE(authnz_zeb);
+
+namespace {
+
+constexpr soap_mode kSoapMode = SOAP_C_UTFSTRING | SOAP_XML_INDENT;
+constexpr int kDefaultTimeout = 60;
+constexpr int kDefaultProxyPort = 8080;
+constexpr std::size_t kFaultBufferSize = 2048;
+constexpr char kExtSysIdKey[] = "extsysid";
+
+int init_tls_runtime(ctx_data* ctx, request_rec* r) {
+  soap_ssl_init();
+  if (CRYPTO_thread_setup() != 0) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Cannot setup OpenSSL thread mutex");
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  ctx->openssl_thread_setup = 1;
+  soap_init2(&ctx->soap, kSoapMode, kSoapMode);
+  ctx->soap_initialized = 1;
+  if (soap_ssl_client_context(&ctx->soap, SOAP_SSL_NO_AUTHENTICATION, nullptr, nullptr, nullptr,
+                              nullptr, nullptr) != SOAP_OK) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error while initializing SOAP SSL context: %s",
+                  soap_fault_text(&ctx->soap, r));
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  return OK;
+}
+
+void set_proxy(ctx_data* ctx) {
+  apr_hash_t* props = ctx->properties_hash;
+  const char* host = get_property(props, "dwmain.integration.http_proxy_host", nullptr);
+  if (host == nullptr) return;
+  ctx->soap.proxy_host = host;
+  ctx->soap.proxy_port =
+      get_int_property(props, "dwmain.integration.http_proxy_port", kDefaultProxyPort);
+  ctx->soap.proxy_userid = get_property(props, "dwmain.integration.http_proxy_username", nullptr);
+  ctx->soap.proxy_passwd = get_property(props, "dwmain.integration.http_proxy_password", nullptr);
+}
+
+void set_timeouts(ctx_data* ctx, request_rec* r) {
+  const bool present = get_property(ctx->properties_hash, "svn.authnz.timeout", nullptr) != nullptr;
+  const int timeout = get_int_property(ctx->properties_hash, "svn.authnz.timeout", kDefaultTimeout);
+  ctx->soap.recv_timeout = timeout;
+  ctx->soap.send_timeout = timeout;
+  ctx->soap.connect_timeout = timeout;
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP timeout set to %d seconds%s", timeout,
+                present ? "" : " (default)");
+}
+
+int read_scm_properties_id(const char** id, ctx_data* ctx, request_rec* r) {
+  const char* file =
+      apr_psprintf(r->pool, "%s/.scm.properties",
+                   get_property(ctx->properties_hash, "subversion.repository_base", nullptr));
+  apr_hash_t* scm_props = nullptr;
+  if (int rc = load_properties(&scm_props, file, r, r->pool); rc != OK) return rc;
+  *id = get_property(scm_props, "external_system_id", nullptr);
+  return OK;
+}
+
+int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r,
+                      const authnz_zeb_config_rec* conf) {
+  const char* action = apr_psprintf(r->pool, "%s:ScmListener", ctx->cached_username);
+  // The memcached client may be remade here; it must live as long as the
+  // connection.
+  char* cached = nullptr;
+  if (memcache_cache_fetch(conf->memcache_server, &ctx->memcache, kMemcachePrefix, kExtSysIdKey,
+                           &cached, nullptr, ctx->pool) == APR_SUCCESS) {
+    *id = cached;
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "Fetched getBrandingEternalSystemId() API response from memcached: [%s]", *id);
+    return OK;
+  }
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                "Unable to fetch getBrandingEternalSystemId() API response from memcached; "
+                "contacting Brimstack");
+  if (call_get_branding_external_system_id(id, ctx, action) != SOAP_OK) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "getBrandingEternalSystemId() API FAILED: %s",
+                  soap_fault_text(&ctx->soap, r));
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "getBrandingEternalSystemId() API succeeded: [%s]",
+                *id);
+  // A reply without an id leaves the connection without one; there is
+  // nothing to share through memcached.
+  if (*id == nullptr) return OK;
+  const apr_status_t stashed = memcache_cache_stash(
+      conf->memcache_server, &ctx->memcache, kMemcachePrefix, kExtSysIdKey,
+      static_cast<apr_uint32_t>(conf->memcache_ttl), *id, std::strlen(*id), ctx->pool);
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                "%s getBrandingEternalSystemId() API response in memcached",
+                stashed == APR_SUCCESS ? "Stashed" : "Unable to stash");
+  return OK;
+}
+
+}  // namespace
+
+const char* soap_fault_text(struct soap* soap, request_rec* r) {
+  auto* buf = static_cast<char*>(apr_pcalloc(r->pool, kFaultBufferSize));
+  soap_sprint_fault(soap, buf, kFaultBufferSize);
+  return buf;
+}
+
+int create_soap_environment(ctx_data* ctx, request_rec* r) {
+  if (get_boolean_property(ctx->properties_hash, kListenerSslProperty, 0)) {
+    if (int rc = init_tls_runtime(ctx, r); rc != OK) return rc;
+  } else {
+    soap_init2(&ctx->soap, kSoapMode, kSoapMode);
+    ctx->soap_initialized = 1;
+  }
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP runtime environment created successfully!");
+  set_proxy(ctx);
+  set_timeouts(ctx, r);
+  return OK;
+}
+
+void destroy_soap_environment(ctx_data* ctx) {
+  if (ctx->soap_initialized) {
+    soap_destroy(&ctx->soap);
+    soap_end(&ctx->soap);
+    soap_done(&ctx->soap);
+    ctx->soap_initialized = 0;
+  }
+  if (ctx->openssl_thread_setup) {
+    CRYPTO_thread_cleanup();
+    ctx->openssl_thread_setup = 0;
+  }
+}
+
+void get_scmlistenerurl(ctx_data* ctx, request_rec* r) {
+  ctx->scm_listener_url = make_scmlistener_url(ctx->properties_hash, ctx->pool);
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Generated ScmListener URL: %s",
+                ctx->scm_listener_url);
+}
+
+int create_scm_requestkey(ctx_data* ctx, request_rec* r) {
+  const char* secret =
+      get_property(ctx->properties_hash, "dwmain.integration.security.shared_secret", nullptr);
+  ctx->request_key = scm_requestkey_create(secret, r->pool, ctx->pool);
+  if (ctx->request_key == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Cannot generate SCM Request Key");
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Generated SCM Request Key: %s", ctx->request_key);
+  return OK;
+}
+
+int get_externalsystemid(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf) {
+  const char* branding_uri =
+      get_property(ctx->properties_hash, "subversion_branding.repository_uri", nullptr);
+  const char* id = nullptr;
+  const bool from_service = branding_uri != nullptr && conf->base_uri != nullptr &&
+                            apr_strnatcasecmp(branding_uri, conf->base_uri) == 0;
+  const int rc =
+      from_service ? fetch_branding_id(&id, ctx, r, conf) : read_scm_properties_id(&id, ctx, r);
+  if (rc != OK) return rc;
+  ctx->external_system_id = id != nullptr ? apr_pstrdup(ctx->pool, id) : nullptr;
+  return OK;
+}

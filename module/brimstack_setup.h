@@ -1,0 +1,19 @@
+// Steps of the connection context's set-up and release.
+#ifndef BRIMSTACK_SETUP_H
+#define BRIMSTACK_SETUP_H
+
+#include "brimstack_context.h"
+
+// Each returns OK or HTTP_INTERNAL_SERVER_ERROR after logging.
+int create_soap_environment(ctx_data* ctx, request_rec* r);
+int get_externalsystemid(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf);
+int create_scm_requestkey(ctx_data* ctx, request_rec* r);
+void get_scmlistenerurl(ctx_data* ctx, request_rec* r);
+
+// Releases the runtime and the TLS thread support that this context set up.
+void destroy_soap_environment(ctx_data* ctx);
+
+// The runtime's fault rendered the way every service failure is logged.
+const char* soap_fault_text(struct soap* soap, request_rec* r);
+
+#endif

@@ -1,0 +1,27 @@
+#include "brimstack_soap.h"
+
+#include "scm_is_valid_user.h"
+#include "soapH.h"
+
+namespace {
+
+// The generated calls take mutable strings but never write through them.
+char* arg(const char* s) {
+  return const_cast<char*>(s);
+}
+
+}  // namespace
+
+int call_get_branding_external_system_id(const char** id, ctx_data* ctx, const char* action) {
+  char* result = nullptr;
+  const int rc = soap_call_ScmListenerServiceNS__getBrandingExternalSystemId(
+      &ctx->soap, ctx->scm_listener_url, action, arg(ctx->request_key), &result);
+  *id = rc == SOAP_OK ? result : nullptr;
+  return rc;
+}
+
+int call_is_valid_user(int* answer, ctx_data* ctx, const char* action, const char* username,
+                       const char* password, const char* repos_name) {
+  return scm_call_is_valid_user(&ctx->soap, ctx->scm_listener_url, action, ctx->request_key,
+                                username, password, ctx->external_system_id, repos_name, answer);
+}

@@ -1,0 +1,18 @@
+// The parts of mod_dav_svn's interface the module calls. mod_dav.h cannot be
+// read by a C++ compiler (it names a field "namespace"), so the one function
+// is declared here with the signature mod_dav_svn exports.
+#ifndef DAV_SVN_API_H
+#define DAV_SVN_API_H
+
+#include <httpd.h>
+
+extern "C" {
+struct dav_error;
+
+struct dav_error* dav_svn_split_uri(request_rec* r, const char* uri, const char* root_path,
+                                    const char** cleaned_uri, int* trailing_slash,
+                                    const char** repos_basename, const char** relative_path,
+                                    const char** repos_path);
+}
+
+#endif

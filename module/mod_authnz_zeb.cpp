@@ -1,0 +1,70 @@
+// The module record: directives, configuration and hook registration.
+#include <ap_provider.h>
+#include <http_request.h>
+
+#include "mod_authnz_zeb.h"
+
+namespace {
+
+// Location sections of the main server only.
+const char* refuse_outside_location(cmd_parms* cmd) {
+  return ap_check_cmd_context(cmd,
+                              NOT_IN_VIRTUALHOST | NOT_IN_LIMIT | NOT_IN_DIRECTORY | NOT_IN_FILES);
+}
+
+const char* AuthnzZEBPropertiesFile_cmd(cmd_parms* cmd, void* config, const char* arg) {
+  if (const char* err = refuse_outside_location(cmd)) return err;
+  static_cast<authnz_zeb_config_rec*>(config)->brimstack_properties_file = arg;
+  return nullptr;
+}
+
+const char* AuthnzZEBMemcacheServer_cmd(cmd_parms* cmd, void* config, const char* arg) {
+  if (const char* err = refuse_outside_location(cmd)) return err;
+  static_cast<authnz_zeb_config_rec*>(config)->memcache_server = arg;
+  return nullptr;
+}
+
+const char* AuthnzZEBMemcacheTTL_cmd(cmd_parms* cmd, void* config, const char* arg) {
+  if (const char* err = refuse_outside_location(cmd)) return err;
+  static_cast<authnz_zeb_config_rec*>(config)->memcache_ttl = parse_memcache_ttl(arg);
+  return nullptr;
+}
+
+// httpd's C++ view of command handlers is a function without parameters.
+template <typename Handler>
+cmd_func handler(Handler fn) {
+  return reinterpret_cast<cmd_func>(fn);
+}
+
+const command_rec authnz_zeb_cmds[] = {
+    {"AuthnzZEBPropertiesFile", handler(AuthnzZEBPropertiesFile_cmd), nullptr, ACCESS_CONF, TAKE1,
+     "Path to Brimstack server properties file"},
+    {"AuthnzZEBMemcacheServer", handler(AuthnzZEBMemcacheServer_cmd), nullptr, ACCESS_CONF, TAKE1,
+     "Memcached server HOST:PORT for internal cache"},
+    {"AuthnzZEBMemcacheTTL", handler(AuthnzZEBMemcacheTTL_cmd), nullptr, ACCESS_CONF, TAKE1,
+     "Memcached server cache expire time in seconds"},
+    {nullptr, nullptr, nullptr, 0, RAW_ARGS, nullptr}};
+
+void authnz_zeb_register_hooks(apr_pool_t* p) {
+  ap_hook_check_user_id(check_user, nullptr, nullptr, APR_HOOK_MIDDLE + 1);
+  ap_hook_auth_checker(check_access, nullptr, nullptr, APR_HOOK_MIDDLE - 1);
+  // mod_dav_svn casts the provider itself back to the function it calls to
+  // authorize further repository paths.
+  ap_register_provider(p, "dav2authz_subreq_bypass", "mod_authz_svn_subreq_bypass", "00.00a",
+                       reinterpret_cast<const void*>(&zeb_subreq_bypass));
+}
+
+}  // namespace
+
+extern "C" {
+AP_DECLARE_MODULE(authnz_zeb) = {
+    STANDARD20_MODULE_STUFF,
+    create_authnz_zeb_dir_config,
+    nullptr,
+    nullptr,
+    nullptr,
+    authnz_zeb_cmds,
+    authnz_zeb_register_hooks,
+    AP_MODULE_FLAG_NONE,
+};
+}

@@ -1,0 +1,36 @@
+// The module record, its per-directory configuration and the hook entry
+// points that httpd calls.
+#ifndef MOD_AUTHNZ_ZEB_H
+#define MOD_AUTHNZ_ZEB_H
+
+#include <apr_pools.h>
+#include <httpd.h>
+
+#include <http_config.h>
+
+// The one symbol httpd looks up; everything else of the module is hidden.
+extern "C" {
+extern module AP_MODULE_DECLARE_DATA __attribute__((visibility("default"))) authnz_zeb_module;
+}
+
+// One per configuration section that uses one of the module's directives,
+// plus the server-wide default. Never merged: a later section replaces it.
+typedef struct authnz_zeb_config_rec {
+  const char* base_uri;
+  const char* brimstack_properties_file;
+  const char* memcache_server;
+  apr_int64_t memcache_ttl;
+} authnz_zeb_config_rec;
+
+inline constexpr apr_int64_t kDefaultMemcacheTtl = 600;
+
+void* create_authnz_zeb_dir_config(apr_pool_t* p, char* dir);
+
+// The TTL directive's value: libc atol rules, never an error.
+apr_int64_t parse_memcache_ttl(const char* arg);
+
+int check_user(request_rec* r);
+int check_access(request_rec* r);
+int zeb_subreq_bypass(request_rec* r, const char* repos_path, const char* repos_name);
+
+#endif

@@ -1,0 +1,186 @@
+#include <apr_general.h>
+#include <apr_hash.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "brimstack_cache.h"
+#include "brimstack_context.h"
+
+namespace {
+
+class module_cache : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { apr_initialize(); }
+  void SetUp() override {
+    apr_pool_create(&pool_, nullptr);
+    ctx_ = static_cast<ctx_data*>(apr_pcalloc(pool_, sizeof(ctx_data)));
+    ctx_->pool = pool_;
+    ctx_->global_access_granted = PBP_UNKNOWN;
+  }
+  void TearDown() override { apr_pool_destroy(pool_); }
+  apr_pool_t* pool_ = nullptr;
+  ctx_data* ctx_ = nullptr;
+};
+
+TEST_F(module_cache, ComparisonNeedsEveryCachedFieldEqual) {
+  struct Case {
+    const char* name;
+    const char* cached_user;
+    const char* cached_password;
+    const char* cached_repos;
+    const char* password;  // of the request; null: not compared
+    const char* repos;
+    cache_comparison expected;
+  } cases[] = {
+      {"all equal", "alice", "pw", "repo1", "pw", "repo1", {true, false, false, false}},
+      {"nothing cached", nullptr, nullptr, nullptr, "pw", "repo1", {false, false, false, false}},
+      {"other password", "alice", "pw", "repo1", "pw2", "repo1", {false, false, true, false}},
+      {"other repository", "alice", "pw", "repo1", "pw", "repo2", {false, false, false, true}},
+      {"password not given", "alice", "pw", "repo1", nullptr, "repo1", {true, false, false, false}},
+      {"user cached without password",
+       "alice",
+       nullptr,
+       "repo1",
+       nullptr,
+       "repo1",
+       {true, false, false, false}},
+      {"password given, none cached",
+       "alice",
+       nullptr,
+       "repo1",
+       "pw",
+       "repo1",
+       {false, false, false, false}},
+      {"no cached repository", "alice", "pw", nullptr, "pw", "repo1", {false, false, false, false}},
+      {"everything differs", "bob", "x", "r", "pw", "repo1", {false, true, true, true}},
+  };
+  for (const auto& c : cases) {
+    ctx_->cached_username = c.cached_user;
+    ctx_->cached_password = c.cached_password;
+    ctx_->repos_name = c.cached_repos;
+    const cache_comparison got = compare_connection_cache(ctx_, "alice", c.password, c.repos);
+    EXPECT_EQ(c.expected.okay, got.okay) << c.name;
+    EXPECT_EQ(c.expected.user_differs, got.user_differs) << c.name;
+    EXPECT_EQ(c.expected.password_differs, got.password_differs) << c.name;
+    EXPECT_EQ(c.expected.repos_differs, got.repos_differs) << c.name;
+  }
+}
+
+TEST_F(module_cache, ClearResetsOnlyWhenAUserIsCached) {
+  apr_array_header_t* roles = apr_array_make(pool_, 1, sizeof(void*));
+  ctx_->cached_password = "pw";
+  ctx_->repos_name = "repo1";
+  ctx_->role_pbps = roles;
+  ctx_->global_access_granted = PBP_VIEW_ACCESS;
+  EXPECT_FALSE(clear_connection_cache(ctx_));
+  EXPECT_STREQ("pw", ctx_->cached_password);
+  EXPECT_EQ(roles, ctx_->role_pbps);
+  EXPECT_EQ(PBP_VIEW_ACCESS, ctx_->global_access_granted);
+
+  cache_authenticated_user(ctx_, "alice", "pw", "repo1");
+  EXPECT_EQ(1, ctx_->authenticated_internally);
+  EXPECT_TRUE(compare_connection_cache(ctx_, "alice", "pw", "repo1").okay);
+  ctx_->external_system_id = "sys";
+  EXPECT_TRUE(clear_connection_cache(ctx_));
+  EXPECT_EQ(nullptr, ctx_->cached_username);
+  EXPECT_EQ(nullptr, ctx_->cached_password);
+  EXPECT_EQ(nullptr, ctx_->repos_name);
+  EXPECT_EQ(nullptr, ctx_->role_pbps);
+  EXPECT_EQ(0, ctx_->authenticated_internally);
+  EXPECT_EQ(PBP_UNKNOWN, ctx_->global_access_granted);
+  EXPECT_STREQ("sys", ctx_->external_system_id);
+}
+
+TEST_F(module_cache, CachedUserIsCopiedIntoConnectionPool) {
+  std::string user = "alice";
+  cache_authenticated_user(ctx_, user.c_str(), "pw", "repo1");
+  user[0] = 'X';
+  EXPECT_STREQ("alice", ctx_->cached_username);
+}
+
+TEST_F(module_cache, IsValidUserValues) {
+  struct Case {
+    std::string bytes;
+    bool usable;
+    int answer;
+  } cases[] = {
+      {std::string("\0\0\0\0", 4), true, 0},
+      {std::string("\1\0\0\0", 4), true, 1},
+      {std::string("\2\1\0\0", 4), true, 258},
+      {std::string("\xff\xff\xff\xff", 4), true, -1},
+      {std::string("\0\0\0\0extra", 9), true, 0},
+      {std::string("\0\0\0", 3), false, 0},
+      {std::string(), false, 0},
+  };
+  for (const auto& c : cases) {
+    int answer = 99;
+    EXPECT_EQ(c.usable, decode_isvaliduser(c.bytes.data(), c.bytes.size(), &answer))
+        << c.bytes.size();
+    EXPECT_EQ(c.usable ? c.answer : 99, answer);
+  }
+  for (int value : {0, 1, 2, -5, 0x01020304}) {
+    char bytes[4];
+    encode_isvaliduser(value, bytes);
+    int answer = 0;
+    EXPECT_TRUE(decode_isvaliduser(bytes, 4, &answer));
+    EXPECT_EQ(value, answer);
+  }
+  EXPECT_FALSE(decode_isvaliduser(nullptr, 4, nullptr));
+}
+
+TEST_F(module_cache, RolePathsUserKey) {
+  ctx_->cached_username = "alice";
+  ctx_->external_system_id = "exsy1001";
+  EXPECT_STREQ("alice:repo1:exsy1001:getrolepaths:56", get_memcache_user_key(ctx_, "repo1", pool_));
+}
+
+TEST_F(module_cache, ListenerUrl) {
+  struct Case {
+    std::map<std::string, std::string> props;
+    const char* url;
+  } cases[] = {
+      {{}, "http://localhost:8080/qv-soap/services/ScmListener"},
+      {{{"dwmain.integration.listener_ssl", "TRUE"},
+        {"dwmain.integration.listener_host", "scm.example"},
+        {"dwmain.integration.listener_port", "8443"}},
+       "https://scm.example:8443/qv-soap/services/ScmListener"},
+      {{{"dwmain.integration.listener_ssl", "yes"}},
+       "http://localhost:8080/qv-soap/services/ScmListener"},
+  };
+  for (const auto& c : cases) {
+    apr_hash_t* props = apr_hash_make(pool_);
+    for (const auto& [k, v] : c.props) {
+      apr_hash_set(props, k.c_str(), APR_HASH_KEY_STRING, v.c_str());
+    }
+    EXPECT_STREQ(c.url, make_scmlistener_url(props, pool_));
+  }
+}
+
+TEST_F(module_cache, DirConfigBaseUriAndTtl) {
+  struct Case {
+    const char* dir;
+    const char* base_uri;
+  } cases[] = {
+      {"/", "/"}, {"/svn/", "/svn"}, {"/svn//", "/svn/"}, {"/svn", "/svn"}, {nullptr, nullptr}};
+  for (const auto& c : cases) {
+    auto* conf = static_cast<authnz_zeb_config_rec*>(
+        create_authnz_zeb_dir_config(pool_, const_cast<char*>(c.dir)));
+    if (c.base_uri == nullptr) {
+      EXPECT_EQ(nullptr, conf->base_uri);
+    } else {
+      EXPECT_STREQ(c.base_uri, conf->base_uri);
+    }
+    EXPECT_EQ(nullptr, conf->brimstack_properties_file);
+    EXPECT_EQ(nullptr, conf->memcache_server);
+    EXPECT_EQ(600, conf->memcache_ttl);
+  }
+  struct Ttl {
+    const char* arg;
+    apr_int64_t value;
+  } ttls[] = {{"0", 0}, {"abc", 0}, {"120s", 120}, {"-5", -5}, {"  30", 30}, {"3600", 3600}};
+  for (const auto& t : ttls) EXPECT_EQ(t.value, parse_memcache_ttl(t.arg)) << t.arg;
+}
+
+}  // namespace

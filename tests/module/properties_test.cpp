@@ -1,0 +1,135 @@
+#include <apr_file_io.h>
+#include <apr_general.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "brimstack_properties.h"
+
+namespace {
+
+class module_pool : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { apr_initialize(); }
+  void SetUp() override { apr_pool_create(&pool_, nullptr); }
+  void TearDown() override { apr_pool_destroy(pool_); }
+  apr_pool_t* pool_ = nullptr;
+};
+
+using Props = std::map<std::string, std::string>;
+
+class module_properties : public module_pool {
+ protected:
+  // Parses text written to a temporary file; the status of reading it.
+  apr_status_t parse(const std::string& text, Props* out) {
+    char path[] = "/tmp/zeb-props-XXXXXX";
+    const int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(static_cast<ssize_t>(text.size()), write(fd, text.data(), text.size()));
+    close(fd);
+    apr_status_t rv = read_file(path, out);
+    unlink(path);
+    return rv;
+  }
+
+  apr_status_t read_file(const char* path, Props* out) {
+    apr_file_t* file = nullptr;
+    EXPECT_EQ(APR_SUCCESS, apr_file_open(&file, path, APR_FOPEN_READ, APR_FPROT_OS_DEFAULT, pool_));
+    apr_hash_t* props = apr_hash_make(pool_);
+    const apr_status_t rv = read_properties(props, file, pool_);
+    apr_file_close(file);
+    for (apr_hash_index_t* hi = apr_hash_first(pool_, props); hi; hi = apr_hash_next(hi)) {
+      const void* key;
+      void* value;
+      apr_hash_this(hi, &key, nullptr, &value);
+      (*out)[static_cast<const char*>(key)] = static_cast<const char*>(value);
+    }
+    return rv;
+  }
+};
+
+TEST_F(module_pool, TrimKeepsInnerTextAndLastCharacterOfBlankStretch) {
+  struct Case {
+    std::string in;
+    size_t len;
+    std::string out;
+  } cases[] = {
+      {"  abc  ", 7, "abc"}, {"\tvalue\r\n", 8, "value"},
+      {"a b", 3, "a b"},     {"abcdef", 3, "abc"},
+      {"  x  yz", 5, "x"},   {"   ", 3, " "},
+      {" \r\n", 3, "\n"},    {"", 0, ""},
+      {"abc", 0, ""},        {"z", 1, "z"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.out, trim(c.in.c_str(), c.len, pool_)) << "input '" << c.in << "' len " << c.len;
+  }
+}
+
+TEST_F(module_properties, ParsesLines) {
+  struct Case {
+    const char* name;
+    std::string text;
+    Props expected;
+  } cases[] = {
+      {"plain", "a=1\nb=2\n", {{"a", "1"}, {"b", "2"}}},
+      {"second equals sign stays in value", "url=http://h/?x=y\n", {{"url", "http://h/?x=y"}}},
+      {"spaces around name and value", "  name  =  some value \t\n", {{"name", "some value"}}},
+      {"carriage return", "k=v\r\n", {{"k", "v"}}},
+      {"comment in first column", "#k=v\nx=1\n", {{"x", "1"}}},
+      {"indented hash is no comment", "  #k=v\n", {{"#k", "v"}}},
+      {"line without equals ignored", "garbage\nk=v\n", {{"k", "v"}}},
+      {"empty value ignored", "k=\nj=  \r\n", {}},
+      {"empty value at end of file kept", "k=", {{"k", ""}}},
+      {"later line wins", "k=1\nk=2\n", {{"k", "2"}}},
+      {"names are case sensitive", "K=1\nk=2\n", {{"K", "1"}, {"k", "2"}}},
+      {"colon does not separate", "a:b=c\n", {{"a:b", "c"}}},
+      {"no final newline", "a=1\nb=2", {{"a", "1"}, {"b", "2"}}},
+      {"empty file", "", {}},
+      {"overlong line continues as a line of its own",
+       "k=" + std::string(1021, 'x') + "y=z\n",
+       {{"k", std::string(1021, 'x')}, {"y", "z"}}},
+  };
+  for (const auto& c : cases) {
+    Props got;
+    EXPECT_EQ(APR_SUCCESS, parse(c.text, &got)) << c.name;
+    EXPECT_EQ(c.expected, got) << c.name;
+  }
+}
+
+TEST_F(module_properties, ReadErrorIsReported) {
+  Props got;
+  // A directory opens for reading but every read fails.
+  EXPECT_NE(APR_SUCCESS, read_file("/tmp", &got));
+}
+
+TEST_F(module_pool, TypedAccessors) {
+  apr_hash_t* props = apr_hash_make(pool_);
+  const char* values[][2] = {{"t1", "true"},  {"t2", "TRUE"}, {"t3", "TrUe"}, {"t4", "on"},
+                             {"t5", "1"},     {"f1", "ON"},   {"f2", "yes"},  {"f3", "0"},
+                             {"f4", "false"}, {"f5", ""},     {"n1", "42"},   {"n2", " -7x"},
+                             {"n3", "abc"}};
+  for (auto& v : values) apr_hash_set(props, v[0], APR_HASH_KEY_STRING, v[1]);
+
+  for (const char* name : {"t1", "t2", "t3", "t4", "t5"}) {
+    EXPECT_EQ(1, get_boolean_property(props, name, 0)) << name;
+  }
+  for (const char* name : {"f1", "f2", "f3", "f4", "f5"}) {
+    EXPECT_EQ(0, get_boolean_property(props, name, 1)) << name;
+  }
+  EXPECT_EQ(1, get_boolean_property(props, "absent", 1));
+  EXPECT_EQ(0, get_boolean_property(props, "absent", 0));
+
+  EXPECT_EQ(42, get_int_property(props, "n1", 60));
+  EXPECT_EQ(-7, get_int_property(props, "n2", 60));
+  EXPECT_EQ(0, get_int_property(props, "n3", 60));
+  EXPECT_EQ(60, get_int_property(props, "absent", 60));
+
+  EXPECT_STREQ("42", get_property(props, "n1", "d"));
+  EXPECT_STREQ("d", get_property(props, "absent", "d"));
+  EXPECT_EQ(nullptr, get_property(props, "absent", nullptr));
+}
+
+}  // namespace
