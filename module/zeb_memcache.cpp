@@ -94,7 +94,7 @@ apr_status_t memcache_server__parsestr(const char* address, char** host, apr_por
 
 apr_status_t memcache_server_connect(const char* address, apr_memcache_t** mc, apr_pool_t* pool) {
   if (!address) return ZEB_MEMCACHE_EADDRESS;
-  if (!mc) return ZEB_MEMCACHE_ECLIENT;
+  if (!mc || !pool) return ZEB_MEMCACHE_ECLIENT;
 
   ScratchPool scratch(pool);
   if (!scratch.get()) return ZEB_MEMCACHE_ECLIENT;
@@ -167,7 +167,7 @@ apr_status_t memcache_cache_get(apr_memcache_t* mc, const char* userkey, const c
   const char* key = nullptr;
   apr_status_t rv = memcache_cache_genkey(userkey, prefix, &key, nullptr, scratch.get());
   if (rv != APR_SUCCESS) return rv;
-  if (!mc) return ZEB_MEMCACHE_EREAD;
+  if (!mc || !pool) return ZEB_MEMCACHE_EREAD;
 
   char* value = nullptr;
   apr_size_t length = 0;
