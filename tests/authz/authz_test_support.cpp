@@ -1,0 +1,46 @@
+#include "authz_test_support.h"
+
+#include <apr_general.h>
+#include <apr_strings.h>
+#include <gtest/gtest.h>
+#include <svn_pools.h>
+
+namespace zeb::test {
+namespace {
+
+class apr_environment_t : public ::testing::Environment {
+ public:
+  void SetUp() override { apr_initialize(); }
+  void TearDown() override { apr_terminate(); }
+};
+
+const auto* const kAprEnvironment = ::testing::AddGlobalTestEnvironment(new apr_environment_t);
+
+}  // namespace
+
+pool_t::pool_t() : pool_(svn_pool_create(nullptr)) {}
+pool_t::~pool_t() {
+  svn_pool_destroy(pool_);
+}
+
+role_processed_pbps_t* processed_role(const std::vector<std::string>& raw_pbps, apr_pool_t* pool) {
+  auto* role =
+      static_cast<role_processed_pbps_t*>(apr_pcalloc(pool, sizeof(role_processed_pbps_t)));
+  role->raw_pbps_pool = svn_pool_create(pool);
+  role->num_raw_pbps = static_cast<int>(raw_pbps.size());
+  role->raw_pbps =
+      static_cast<char**>(apr_pcalloc(role->raw_pbps_pool, (raw_pbps.size() + 1) * sizeof(char*)));
+  for (size_t i = 0; i < raw_pbps.size(); ++i) {
+    role->raw_pbps[i] = apr_pstrdup(role->raw_pbps_pool, raw_pbps[i].c_str());
+  }
+  ensure_processed_pbps(role, pool);
+  return role;
+}
+
+std::vector<std::string> paths_of(const apr_array_header_t* list) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < list->nelts; ++i) paths.push_back(APR_ARRAY_IDX(list, i, pbp_item_t*)->path);
+  return paths;
+}
+
+}  // namespace zeb::test

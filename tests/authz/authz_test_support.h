@@ -1,0 +1,36 @@
+// Shared helpers for the engine's tests: APR set-up, pools, and roles built
+// the way the engine's callers build them.
+#ifndef ZEB_AUTHZ_TEST_SUPPORT_H
+#define ZEB_AUTHZ_TEST_SUPPORT_H
+
+#include <apr_pools.h>
+
+#include <string>
+#include <vector>
+
+#include "zeb_authorizer.h"
+
+namespace zeb::test {
+
+class pool_t {
+ public:
+  pool_t();
+  ~pool_t();
+  pool_t(const pool_t&) = delete;
+  pool_t& operator=(const pool_t&) = delete;
+  apr_pool_t* get() const { return pool_; }
+
+ private:
+  apr_pool_t* pool_;
+};
+
+// A role processed by ensure_processed_pbps from raw strings that live in a
+// child pool of pool, as the module and the binding do.
+role_processed_pbps_t* processed_role(const std::vector<std::string>& raw_pbps, apr_pool_t* pool);
+
+// Paths of a pbp_item_t* list, in list order.
+std::vector<std::string> paths_of(const apr_array_header_t* list);
+
+}  // namespace zeb::test
+
+#endif
