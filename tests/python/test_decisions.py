@@ -10,53 +10,72 @@ NONE, VIEW, COMMIT = 0, 1, 2
 WORKED = ["view:/", "commit:/trunk", "none:/trunk/hidden", "commit:/trunk/hidden/*.txt"]
 PROJ = ["view:/", "commit:/proj/**/src", "none:/proj/*/src/hidden"]
 
-# (PBPs of one role, path, required access, answer); the same cases are
-# asserted against the engine directly in its C++ unit tests.
+# (PBPs of one role, path, required access, answer): the engine's own decision
+# cases (its C++ unit tests assert the same), limited to the canonical absolute
+# paths that the binding accepts, plus a few of the binding's own.
 DECISIONS = [
     (WORKED, "/trunk/x", COMMIT, 1),
     (WORKED, "/branches", VIEW, 1),
     (WORKED, "/branches", COMMIT, 0),
+    (WORKED, "/trunk/hidden", VIEW, 0),
     (WORKED, "/trunk/hidden/a", VIEW, 0),
     (WORKED, "/trunk/hidden/a.txt", VIEW, 1),
     (WORKED, "/trunk/hidden/a.txt", COMMIT, 1),
+    (WORKED, "/trunk/hidden/a.txt/deeper", COMMIT, 1),
+    (WORKED, "/trunkx", COMMIT, 0),
     (PROJ, "/proj/x/src/hidden/y", VIEW, 0),
     (PROJ, "/proj/x/src/a", COMMIT, 1),
-    ([], "/anything", COMMIT, 1),
+    (PROJ, "/proj/x/y/src", COMMIT, 1),
+    (PROJ, "/proj/x", COMMIT, 0),
+    ([], "/x", COMMIT, 1),
     (["view:/a/*/b"], "/x", COMMIT, 1),
     (["view:/a/*/b"], "/a/x/b", COMMIT, 0),
     (["view:/a/*/b"], "/a/x/b/c", VIEW, 1),
     (["commit:/a", "view:/*"], "/a", COMMIT, 1),
     (["view:/a", "commit:/*"], "/a", COMMIT, 0),
+    (["view:/a/*", "none:/a/*"], "/a/x", VIEW, 0),
+    # "/a/**" is the absolute "/a" (depth 1); "/a/*" matches "/a/x/", so its
+    # revoke (2) wins, deeper paths included.
+    (["none:/a/*", "view:/a/**"], "/a/x", VIEW, 0),
+    (["none:/a/*", "view:/a/**"], "/a/x/y", VIEW, 0),
+    (["view:/**"], "/any/where", VIEW, 1),
+    (["view:/**"], "/any/where", COMMIT, 0),
+    (["view:/a/**"], "/a/b", COMMIT, 0),
+    (["view:/a/**"], "/ab", COMMIT, 1),
+    (["none:/", "commit:/a/b/c"], "/a/b/c/d", COMMIT, 1),
+    (["none:/", "commit:/a/b/c"], "/a/b", COMMIT, 0),
+    (["none:/", "none:/*"], "/x", NONE, 1),
+    (["view:trunk"], "/trunk", COMMIT, 1),
+    (["view:"], "/trunk", COMMIT, 1),
+    (["none:/foo**", "commit:/"], "/fo", COMMIT, 1),
+    (["none:/foo**", "commit:/"], "/foo/x", COMMIT, 1),
+    (["none:/a"], "/ab", VIEW, 1),
+    # The binding's own: merging, "/**", prefixes, separators.
     (["commit:/a", "view:/a/"], "/a/b", COMMIT, 0),
     (["commit:/a", "view:/a/"], "/a/b", VIEW, 1),
-    (["view:/**"], "/deep/down", VIEW, 1),
-    (["view:/**"], "/deep/down", COMMIT, 0),
     (["view:/**"], "/", COMMIT, 0),
-    (["view:/a/**"], "/a", COMMIT, 0),
-    (["view:/a/**"], "/b", COMMIT, 1),
     (["junk"], "/x", COMMIT, 1),
-    (["view:trunk"], "/trunk", COMMIT, 1),
-    (["none:/"], "/x", NONE, 1),
     (["none:/"], "/x", VIEW, 0),
-    (["none:/", "commit:/a/b"], "/a", VIEW, 0),
-    (["none:/", "commit:/a/b"], "/a/b/c", COMMIT, 1),
-    (["none:/", "commit:/a/b"], "/a/bc", VIEW, 0),
     (["VIEW:/"], "/x", VIEW, 0),
     (["view:/a:b"], "/a:b", VIEW, 1),
     (["view:/a:b"], "/a:b", COMMIT, 0),
 ]
 
-# (PBPs of one role, its global access)
+# (PBPs of one role, its global access), as the engine's processing cases.
 GLOBAL_ACCESS = [
     (WORKED, NONE),
     ([], COMMIT),
-    (["commit:/"], COMMIT),
-    (["view:/a/*/b"], VIEW),
+    (["junk", "no colon at all"], COMMIT),
     (["commit:/a", "view:/a/"], VIEW),
-    (["junk"], COMMIT),
-    (["junk", "view:trunk"], VIEW),
-    (["none:/hidden", "commit:/"], NONE),
-    (["commit:/a", "other:/b"], NONE),
+    (["view:/a/**", "commit:/a"], VIEW),
+    (["commit://a//b/./", "view:/"], VIEW),
+    (["none:/hidden", "View:/x", "x:/y"], NONE),
+    (["view:trunk", "commit:"], VIEW),
+    (["commit:/a/*/b", "view:/a/*/b", "commit:/x/**"], VIEW),
+    (["commit:/a/**/b", "commit:/**/**", "commit:/a/\\*"], COMMIT),
+    (["commit:/", "view:/foo**", "view:**"], VIEW),
+    (["commit:/a", "commit:/a/b/c", "view:/b/c", "commit:/"], VIEW),
+    (["view:/a/*/b"], VIEW),
 ]
 
 
