@@ -97,12 +97,6 @@ TEST_F(memcache_keys, MissingUserKeyOrPrefixIsRefusedByEveryOperation) {
   }
 }
 
-TEST_F(memcache_keys, DigestDisplayIsLowerCaseHexHighHalfFirst) {
-  const unsigned char bytes[] = {0x00, 0x0f, 0xf0, 0xab, 0xff, 0x5a};
-  EXPECT_STREQ(svn__digest_to_cstring_display(bytes, sizeof bytes, pool_), "000ff0abff5a");
-  EXPECT_STREQ(svn__digest_to_cstring_display(bytes, 0, pool_), "");
-}
-
 using memcache_address = PoolTest;
 
 TEST_F(memcache_address, ParsesHostAndPort) {
@@ -187,15 +181,6 @@ TEST_F(memcache_address, UnusableAddressFailsWithoutNetworkTraffic) {
   EXPECT_FALSE(listener.was_contacted());
 }
 
-TEST_F(memcache_address, NobodyListeningMeansNoClient) {
-  const std::string address = "127.0.0.1:" + std::to_string(zeb_test::free_port("127.0.0.1"));
-  apr_memcache_t* mc = nullptr;
-  char* data = nullptr;
-  EXPECT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
-            ZEB_MEMCACHE_ECLIENT);
-  EXPECT_EQ(mc, nullptr);
-}
-
 // ---- against a real memcached ----
 
 class memcache_server : public PoolTest {
@@ -209,8 +194,8 @@ class memcache_server : public PoolTest {
     server_ = nullptr;
   }
   void SetUp() override {
-    ASSERT_TRUE(start_error_.empty()) << start_error_;
     PoolTest::SetUp();
+    ASSERT_TRUE(start_error_.empty()) << start_error_;
     address_ = server_->address();
   }
 
