@@ -11,7 +11,9 @@ can feed a client every legal variant of the encoding (and some illegal ones):
     array_type                  item type written in SOAP-ENC:arrayType of the
                                 returned array ("" leaves the attribute out)
     size_delta                  added to the declared size of that array
-    positions                   items sent in reverse order with SOAP-ENC:position
+    positions                   a sparse array: one more entry declared, items
+                                sent with SOAP-ENC:position, entry 1 left out
+    position_outside            the last item positioned one past the array's end
     multiref                    role entries (getRolePathsList) or the returned
                                 array (getRolePaths) sent as multi-reference
                                 elements after the response element
@@ -19,7 +21,8 @@ can feed a client every legal variant of the encoding (and some illegal ones):
     role_id_first               repoRoleId written before repoPathAndPerm
     nil_return                  the returned value is nil
     no_return                   the response element has no children
-    malformed                   the document is not well-formed XML
+    malformed                   the document is not well-formed XML (an
+                                attribute repeated on the returned value)
 """
 
 import xml.etree.ElementTree as ET
@@ -117,16 +120,19 @@ class _Writer:
         if outer:
             declared_type = self.shape.get("array_type", item_type)
             size += self.shape.get("size_delta", 0)
+        positions = list(range(len(items)))
+        positioned = outer and (self.shape.get("positions") or self.shape.get("position_outside"))
+        if outer and self.shape.get("positions") and items:
+            positions = [0] + [i + 1 for i in positions[1:]]
+            size += 1
+        if outer and self.shape.get("position_outside") and items:
+            positions[-1] = size
         type_attr = ""
         if declared_type:
             type_attr = ' SOAP-ENC:arrayType="%s[%d]"' % (declared_type, size)
-        order = list(enumerate(items))
-        positioned = outer and self.shape.get("positions")
-        if positioned:
-            order.reverse()
         body = []
-        for index, item in order:
-            pos = ' SOAP-ENC:position="[%d]"' % index if positioned else ""
+        for position, item in zip(positions, items):
+            pos = ' SOAP-ENC:position="[%d]"' % position if positioned else ""
             body.append(write_item(item, indent + " ", pos))
         return '%s<%s xsi:type="SOAP-ENC:Array"%s%s>\n%s%s</%s>\n' % (
             indent, name, type_attr, attrs, "".join(body), indent, name)
@@ -204,6 +210,5 @@ def render_response(operation, operation_ns, value, shape=None):
         name, SOAP_ENC, "".join(children), name, "".join(writer.multirefs))
     extra_ns = " xmlns:ns1=%s xmlns:ns2=%s" % (quoteattr(ns), quoteattr(TYPES_NS))
     if shape.get("malformed"):
-        # The response element is never closed: the body ends inside it.
-        inner = inner.replace("  </ns1:%s>\n" % name, "", 1)
+        inner = inner.replace("<%s " % return_name, '<%s note="1" note="2" ' % return_name, 1)
     return _envelope(inner, extra_ns)

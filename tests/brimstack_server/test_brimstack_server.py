@@ -168,6 +168,7 @@ def test_unknown_paths_and_bodies(fresh):
 
 
 WELL_FORMED_KINDS = ["array_anytype", "array_int", "size_larger", "size_smaller", "positions",
+                     "position_outside",
                      "multiref", "nil_items", "role_id_first", "renamed", "extra_children",
                      "nil_return", "no_return"]
 
@@ -208,8 +209,11 @@ def test_declared_sizes_and_positions(fresh):
     assert returned_array("size_smaller").get(enc + "arrayType") == "xsd:string[2]"
     assert returned_array("array_anytype").get(enc + "arrayType") == "xsd:anyType[3]"
     items = returned_array("positions")
+    assert items.get(enc + "arrayType") == "xsd:string[4]"
     assert [(i.get(enc + "position"), i.text) for i in items] == [
-        ("[2]", "view:/tags/<&>"), ("[1]", "commit:/trunk"), ("[0]", "view:/")]
+        ("[0]", "view:/"), ("[2]", "commit:/trunk"), ("[3]", "view:/tags/<&>")]
+    items = returned_array("position_outside")
+    assert [i.get(enc + "position") for i in items] == ["[0]", "[1]", "[3]"]
 
 
 def test_malformed_reply_is_not_xml(fresh):

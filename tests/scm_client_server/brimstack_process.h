@@ -1,0 +1,38 @@
+// The stand-in Brimstack server run as a child process for a test, and a
+// plain-HTTP client for its control endpoint.
+#ifndef BRIMSTACK_PROCESS_H
+#define BRIMSTACK_PROCESS_H
+
+#include <sys/types.h>
+
+#include <string>
+
+class brimstack_process {
+ public:
+  // Starts the server with this configuration JSON; throws std::runtime_error
+  // when it does not come up.
+  brimstack_process(const std::string& config_json, bool tls);
+  ~brimstack_process();
+  brimstack_process(const brimstack_process&) = delete;
+  brimstack_process& operator=(const brimstack_process&) = delete;
+
+  int port() const { return port_; }
+  // The ScmListener endpoint URL.
+  std::string url() const;
+
+  // Control endpoint (HTTP servers only). Each throws on a refused command.
+  void reset();
+  void misbehave(const std::string& behaviour_json);
+  std::string counters();
+  std::string requests();
+
+ private:
+  std::string control(const char* method, const std::string& command, const std::string& body);
+
+  bool tls_;
+  std::string dir_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+#endif
