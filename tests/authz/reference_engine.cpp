@@ -38,8 +38,7 @@ role parse_role(const std::vector<std::string>& raw_pbps, apr_pool_t* pool) {
     const bool subtree = star != std::string::npos && star + 2 == path.size() && star > 0 &&
                          path[star - 1] == '/' && path[star + 1] == '*';
     if (subtree) {
-      path.resize(star - 1);
-      if (path.empty()) path = "/";
+      path = star == 1 ? std::string("/") : path.substr(0, star - 1);
     } else if (star != std::string::npos) {
       result.wildcards.push_back({path, permission});
       result.global_access = std::min(result.global_access, permission);
