@@ -25,8 +25,9 @@ constexpr apr_size_t kApplicationMaxFree = 4194304;
 apr_pool_t* application_pool = nullptr;
 
 struct ZebAuthorizerObject {
-  PyObject_HEAD apr_pool_t* object_pool;  // owns everything below
-  apr_array_header_t* role_pbps;          // role_processed_pbps_t*; null means no roles
+  PyObject ob_base;
+  apr_pool_t* object_pool;        // owns everything below; null until __init__ runs
+  apr_array_header_t* role_pbps;  // role_processed_pbps_t*; null means no roles
 };
 
 bool create_application_pool() {
@@ -128,11 +129,11 @@ PyObject* ZebAuthorizer_has_non_recursive_access(PyObject* py_self, PyObject* ar
     PyErr_SetString(PyExc_ValueError, "required_access must be 0, 1 or 2");
     return nullptr;
   }
-  // An object that never ran __init__ has no pool and answers like no roles.
-  if (self->object_pool == nullptr) return PyLong_FromLong(0);
 
+  // An object that never ran __init__ has no pool of its own.
+  apr_pool_t* parent = self->object_pool != nullptr ? self->object_pool : application_pool;
   apr_pool_t* scratch_pool = nullptr;
-  if (apr_pool_create(&scratch_pool, self->object_pool) != APR_SUCCESS) return PyErr_NoMemory();
+  if (apr_pool_create(&scratch_pool, parent) != APR_SUCCESS) return PyErr_NoMemory();
   if (!is_repository_path(path, scratch_pool)) {
     apr_pool_destroy(scratch_pool);
     PyErr_Format(PyExc_ValueError, "Not a canonical absolute repository path: '%s'", path);

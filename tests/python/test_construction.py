@@ -131,6 +131,8 @@ def test_failed_init_leaves_no_roles(bad):
 def test_object_made_by_new_alone():
     authorizer = ZebAuthorizer.__new__(ZebAuthorizer)
     assert answers(authorizer) == NO_ROLES
+    with pytest.raises(ValueError):
+        authorizer.has_non_recursive_access("relative", 1)
     del authorizer
     gc.collect()
     authorizer = ZebAuthorizer.__new__(ZebAuthorizer)
