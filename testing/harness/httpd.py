@@ -1,0 +1,177 @@
+"""A real httpd (mpm_event, not single-process) serving Subversion
+repositories through mod_dav_svn with mod_authnz_zeb loaded after it."""
+
+import os
+import re
+import signal
+import subprocess
+import textwrap
+import time
+
+from .processes import (UNPRIVILEGED_GROUP, UNPRIVILEGED_USER, free_port, hand_to_unprivileged,
+                        running_as_root, wait_for_port)
+
+APACHE2 = "/usr/sbin/apache2"
+MODULES_DIR = "/usr/lib/apache2/modules"
+
+
+_MESSAGE = re.compile(r"\[authnz_zeb:(\w+)\].*?\.cpp\(\d+\): (?:\[client [^\]]*\] )?(.*)$")
+
+
+def _module_messages(text):
+    """(level, message) of each of the module's lines in text."""
+    found = []
+    for line in text.splitlines():
+        m = _MESSAGE.search(line)
+        if m:
+            found.append((m.group(1), m.group(2)))
+    return found
+
+
+def module_path():
+    path = os.environ.get("ZEB_MODULE")
+    if not path:
+        raise RuntimeError("ZEB_MODULE must name the built mod_authnz_zeb.so")
+    return path
+
+
+class Location:
+    """One <Location> section over the repositories directory.
+
+    basic_auth: the request's user is taken from the Authorization header by
+    mod_auth_basic (its provider knows no user, so it only names the user);
+    without it the section still asks for Basic credentials but no module sets
+    the user before mod_authnz_zeb. directives: further lines, verbatim."""
+
+    def __init__(self, path, properties_file=None, memcache_server=None, memcache_ttl=None,
+                 basic_auth=True, directives=()):
+        self.path = path
+        self.properties_file = properties_file
+        self.memcache_server = memcache_server
+        self.memcache_ttl = memcache_ttl
+        self.basic_auth = basic_auth
+        self.directives = list(directives)
+
+    def render(self, repos_dir, empty_user_file):
+        lines = ["<Location %s>" % self.path,
+                 "  DAV svn",
+                 "  SVNParentPath %s" % repos_dir,
+                 "  SVNPathAuthz short_circuit",
+                 "  AuthType Basic",
+                 '  AuthName "Subversion"',
+                 "  Require valid-user"]
+        if self.basic_auth:
+            lines += ["  AuthBasicProvider file",
+                      "  AuthUserFile %s" % empty_user_file,
+                      "  AuthBasicAuthoritative Off"]
+        if self.properties_file is not None:
+            lines.append("  AuthnzZEBPropertiesFile %s" % self.properties_file)
+        if self.memcache_server is not None:
+            lines.append("  AuthnzZEBMemcacheServer %s" % self.memcache_server)
+        if self.memcache_ttl is not None:
+            lines.append("  AuthnzZEBMemcacheTTL %s" % self.memcache_ttl)
+        lines += ["  " + d for d in self.directives]
+        lines.append("</Location>")
+        return "\n".join(lines)
+
+
+class Httpd:
+    def __init__(self, workdir, locations, repos_dir, extra_config="", load_auth_basic=True):
+        self.workdir = workdir
+        self.locations = locations
+        self.repos_dir = repos_dir
+        self.extra_config = extra_config
+        self.load_auth_basic = load_auth_basic
+        self.port = None
+        self.process = None
+        self.conf_file = os.path.join(workdir, "httpd.conf")
+        self.error_log = os.path.join(workdir, "error.log")
+
+    def config_text(self, port):
+        modules = ["mpm_event", "authn_core", "authz_core", "authz_user"]
+        if self.load_auth_basic:
+            modules += ["auth_basic", "authn_file"]
+        modules += ["dav", "dav_svn", "headers"]
+        loads = ["LoadModule %s_module %s/mod_%s.so" % (m, MODULES_DIR, m) for m in modules]
+        loads.append("LoadModule authnz_zeb_module %s" % module_path())
+        empty_user_file = os.path.join(self.workdir, "no-users")
+        open(empty_user_file, "a").close()
+        user = ""
+        if running_as_root():
+            user = "User %s\nGroup %s" % (UNPRIVILEGED_USER, UNPRIVILEGED_GROUP)
+        header = textwrap.dedent("""\
+            ServerRoot {root}
+            ServerName 127.0.0.1
+            PidFile {root}/httpd.pid
+            DefaultRuntimeDir {root}
+            Mutex file:{root} default
+            ErrorLog {log}
+            LogLevel warn authnz_zeb:debug
+            Listen 127.0.0.1:{port}
+            {user}
+            StartServers 2
+            ServerLimit 4
+            ThreadsPerChild 8
+            MaxRequestWorkers 32
+            KeepAlive On
+            MaxKeepAliveRequests 0
+            KeepAliveTimeout 30
+            """).format(root=self.workdir, log=self.error_log, port=port, user=user)
+        sections = [l.render(self.repos_dir, empty_user_file) for l in self.locations]
+        return "\n".join(loads) + "\n" + header + self.extra_config + "\n" + "\n".join(sections) + "\n"
+
+    def write_config(self, port):
+        with open(self.conf_file, "w") as f:
+            f.write(self.config_text(port))
+
+    def check_config(self):
+        """httpd's verdict on the configuration: (exit status, its output)."""
+        self.write_config(free_port())
+        result = subprocess.run([APACHE2, "-t", "-f", self.conf_file], capture_output=True,
+                                text=True)
+        return result.returncode, result.stdout + result.stderr
+
+    def start(self):
+        self.port = free_port()
+        self.write_config(self.port)
+        hand_to_unprivileged(self.workdir)
+        self.process = subprocess.Popen([APACHE2, "-f", self.conf_file, "-DFOREGROUND"],
+                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        try:
+            wait_for_port(self.port, process=self.process)
+        except RuntimeError:
+            output = self.process.stdout.read().decode(errors="replace")
+            raise RuntimeError("httpd did not start: %s\n%s" % (output, self.log()))
+        return self
+
+    def stop(self):
+        if self.process is None:
+            return
+        self.process.send_signal(signal.SIGTERM)
+        try:
+            self.process.wait(timeout=15)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            self.process.wait()
+        self.process = None
+
+    def log(self):
+        try:
+            with open(self.error_log, errors="replace") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+    def module_lines(self):
+        """The module's messages so far, without httpd's prefixes."""
+        return _module_messages(self.log())
+
+    def mark(self):
+        """A position in the error log for messages_since()."""
+        return len(self.log())
+
+    def messages_since(self, mark, settle=0.2):
+        """The module's lines written after mark (httpd's children write the
+        log asynchronously to the request, so wait a moment)."""
+        time.sleep(settle)
+        return _module_messages(self.log()[mark:])

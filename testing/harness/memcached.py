@@ -1,0 +1,84 @@
+"""A private memcached server and the few commands tests need."""
+
+import hashlib
+import socket
+import subprocess
+
+from .processes import free_port, running_as_root, wait_for_port, UNPRIVILEGED_USER
+
+PREFIX = "mod_authnz_zeb"
+
+
+def memcached_key(user_key, prefix=PREFIX):
+    """The key the module stores a user key under."""
+    return hashlib.md5(("|AUTHNZ_ZEB|%s|%s|" % (prefix, user_key)).encode()).hexdigest()
+
+
+class Memcached:
+    def __init__(self):
+        self.port = None
+        self.process = None
+
+    @property
+    def address(self):
+        return "127.0.0.1:%d" % self.port
+
+    def start(self):
+        self.port = free_port()
+        command = ["memcached", "-l", "127.0.0.1", "-p", str(self.port), "-U", "0"]
+        if running_as_root():
+            command += ["-u", UNPRIVILEGED_USER]
+        self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
+        wait_for_port(self.port, process=self.process)
+        return self
+
+    def stop(self):
+        if self.process is not None:
+            self.process.terminate()
+            self.process.wait(timeout=10)
+            self.process = None
+
+    def _command(self, line, terminators):
+        with socket.create_connection(("127.0.0.1", self.port), timeout=5) as s:
+            s.sendall(line)
+            data = b""
+            while not any(data.endswith(t) for t in terminators):
+                chunk = s.recv(65536)
+                if not chunk:
+                    break
+                data += chunk
+            return data
+
+    def flush(self):
+        self._command(b"flush_all\r\n", [b"OK\r\n"])
+
+    def stats(self):
+        reply = self._command(b"stats\r\n", [b"END\r\n"]).decode()
+        values = {}
+        for line in reply.splitlines():
+            parts = line.split()
+            if len(parts) == 3 and parts[0] == "STAT":
+                values[parts[1]] = parts[2]
+        return values
+
+    def traffic(self):
+        """Reads and stores so far (the harness's own stats requests count for
+        nothing)."""
+        s = self.stats()
+        return int(s["cmd_get"]) + int(s["cmd_set"])
+
+    def get(self, user_key):
+        key = memcached_key(user_key).encode()
+        reply = self._command(b"get " + key + b"\r\n", [b"END\r\n"])
+        if not reply.startswith(b"VALUE"):
+            return None
+        header, rest = reply.split(b"\r\n", 1)
+        length = int(header.split()[3])
+        return rest[:length]
+
+    def set(self, user_key, value, ttl=0):
+        key = memcached_key(user_key).encode()
+        line = b"set %s 0 %d %d\r\n%s\r\n" % (key, ttl, len(value), value)
+        reply = self._command(line, [b"STORED\r\n", b"ERROR\r\n"])
+        assert reply == b"STORED\r\n", reply
