@@ -115,3 +115,10 @@ def test_privileged_port_without_the_right():
             pytest.skip("this machine lets anyone bind port 80")
     with socket.socket() as sock:
         assert run([loopback4(), port_field(80)], sock, user=65534) == (errno.EACCES, "")
+
+
+def test_needs_libc_only():
+    dynamic = subprocess.run(["readelf", "--dynamic", PRIVBIND], check=True,
+                             capture_output=True, text=True).stdout
+    needed = [line.split("[")[1].rstrip("]") for line in dynamic.splitlines() if "(NEEDED)" in line]
+    assert needed == ["libc.so.6"]
