@@ -55,8 +55,8 @@ def test_binds_descriptor_0(family, address, port):
     with socket.socket(family) as probe:
         try:
             probe.bind((address, port))
-        except OSError:
-            pytest.skip("%s port %d is in use on this machine" % (address, port))
+        except OSError as error:
+            pytest.skip("%s port %d cannot be bound here: %s" % (address, port, error))
     with socket.socket(family) as sock:
         assert run([address, port_field(port)], sock) == (0, "")
         assert sock.getsockname()[:2] == (address, port)
