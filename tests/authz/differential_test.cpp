@@ -122,7 +122,7 @@ apr_array_header_t* foreign_copy(const apr_array_header_t* list, apr_pool_t* poo
 }
 
 TEST(AuthzDifferential, DecisionsMatchTheReference) {
-  constexpr int kRoles = 2500;
+  constexpr int kRoles = 6000;
   constexpr int kPathsPerRole = 8;
   const pbp_access_t kLevels[] = {PBP_NO_ACCESS, PBP_VIEW_ACCESS, PBP_COMMIT_ACCESS};
   generator_t generate(20261208);
