@@ -1,11 +1,309 @@
-// Authorization entries. Until path permissions are enforced here they leave
-// the decision to httpd's other authorization modules.
-#include "mod_authnz_zeb.h"
+// The authorization driver: the auth_checker hook, the subrequest-bypass
+// provider that mod_dav_svn calls, and the per-request decision both share.
+#include "brimstack_authz.h"
 
-int check_access(request_rec*) {
-  return DECLINED;
+#include <http_log.h>
+#include <http_protocol.h>
+#include <http_request.h>
+
+#include <apr_strings.h>
+
+#include <cstring>
+#include <optional>
+
+#include "brimstack_auth.h"
+#include "brimstack_rolepaths.h"
+#include "brimstack_walk.h"
+
+APLOG_USE_MODULE(authnz_zeb);
+
+namespace {
+
+const authnz_zeb_config_rec* config_of(request_rec* r) {
+  return static_cast<const authnz_zeb_config_rec*>(
+      ap_get_module_config(r->per_dir_config, &authnz_zeb_module));
 }
 
-int zeb_subreq_bypass(request_rec*, const char*, const char*) {
-  return DECLINED;
+bool same_name(const char* a, const char* b) {
+  return a == b || (a != nullptr && b != nullptr && std::strcmp(a, b) == 0);
+}
+
+const char* method_name(request_rec* r) {
+  return r->method ? r->method : "(null)";
+}
+
+// A user that another module authenticated (or none) is taken over, unless
+// this module validated one on the connection.
+void resolve_user(ctx_data* ctx, request_rec* r, const char* username, const char* repos_name) {
+  if (ctx->authenticated_internally) return;
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per third-party)",
+                username);
+  if (is_cache_okay(username, nullptr, repos_name, ctx, r)) return;
+  reset_cached_authnz_data(ctx, r);
+  ctx->cached_username = apr_pstrdup(ctx->pool, username);
+  ctx->repos_name = apr_pstrdup(ctx->pool, repos_name);
+}
+
+int ensure_role_store(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
+                      const char* repos_name) {
+  if (ctx->role_pbps != nullptr) return OK;
+  apr_pool_t* temp_pool = nullptr;
+  apr_pool_create(&temp_pool, r->pool);
+  if (!same_name(repos_name, ctx->repos_name)) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "Request repos name (%s) differs from repos name in connection cache (%s)",
+                  repos_name, ctx->repos_name);
+    ctx->repos_name = apr_pstrdup(ctx->pool, repos_name);
+  }
+  ctx->global_access_granted = PBP_UNKNOWN;
+  const int rc = load_role_pbps(ctx, r, conf, repos_name, temp_pool);
+  apr_pool_destroy(temp_pool);
+  return rc;
+}
+
+// Raises the connection's global access from the roles until it reaches
+// commit; the roles after that stay unprocessed.
+void compute_global_access(ctx_data* ctx) {
+  for (int i = 0; i < ctx->role_pbps->nelts; ++i) {
+    auto* role = APR_ARRAY_IDX(ctx->role_pbps, i, role_processed_pbps_t*);
+    ensure_processed_pbps(role, ctx->role_pbps->pool);
+    if (role->role_global_access > ctx->global_access_granted) {
+      ctx->global_access_granted = role->role_global_access;
+    }
+    if (ctx->global_access_granted >= PBP_COMMIT_ACCESS) return;
+  }
+}
+
+bool has_global_commit(ctx_data* ctx, request_rec* r) {
+  if (ctx->global_access_granted == PBP_UNKNOWN) compute_global_access(ctx);
+  if (ctx->global_access_granted < PBP_COMMIT_ACCESS) return false;
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Global commit access granted");
+  return true;
+}
+
+std::optional<int> parent_method(request_rec* r) {
+  if (r->main == nullptr) return std::nullopt;
+  return r->main->method_number;
+}
+
+int request_to_action(apr_array_header_t** todo_list, request_rec* r,
+                      const authnz_zeb_config_rec* conf, ctx_data*, const char* repos_name,
+                      const char* repos_path, apr_pool_t* pool) {
+  *todo_list = apr_array_make(pool, 1, sizeof(todo_item_t*));
+  if (repos_path != nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "Determining authorization actions for %s method on '%s'", r->method, repos_path);
+  } else {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "Determining authorization actions for %s method on NULL path", r->method);
+  }
+  if (r->method_number == M_GET && r->main != nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "SUBREQUEST: method(%s) parent method(%s) path(%s)", r->method, r->main->method,
+                  repos_path);
+  }
+  const zeb::method_classification c =
+      zeb::classify_method(r->method_number, parent_method(r), repos_path != nullptr);
+  switch (c.verdict) {
+    case zeb::method_verdict::check:
+      return add_todo_item(r, c.action, c.level, repos_name, repos_path, repos_path, *todo_list,
+                           pool);
+    case zeb::method_verdict::copy:
+    case zeb::method_verdict::move:
+      return schedule_copy_move(r, conf, repos_name, repos_path,
+                                c.verdict == zeb::method_verdict::move, *todo_list);
+    case zeb::method_verdict::refuse:
+      break;
+  }
+  ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Unrecognized method %s", method_name(r));
+  ap_note_basic_auth_failure(r);
+  return HTTP_UNAUTHORIZED;
+}
+
+int has_required_access_somewhere(const apr_array_header_t* sorted_absolute_pbps,
+                                  const apr_array_header_t* unsorted_wildcard_pbps,
+                                  pbp_access_t required_access) {
+  for (const apr_array_header_t* list : {sorted_absolute_pbps, unsorted_wildcard_pbps}) {
+    if (list == nullptr) continue;
+    for (int i = 0; i < list->nelts; ++i) {
+      if (APR_ARRAY_IDX(list, i, const pbp_item_t*)->permission >= required_access) return 1;
+    }
+  }
+  return 0;
+}
+
+int authorize_action(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec*,
+                     role_processed_pbps_t* role, const todo_item_t* item) {
+  if (item->required_access == PBP_NO_ACCESS) return OK;
+  ensure_processed_pbps(role, ctx->role_pbps->pool);
+  switch (item->level) {
+    case ACCESS_NON_RECURSIVE:
+      return has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
+                                      item->required_access, item->repos_path, r->pool)
+                 ? OK
+                 : HTTP_FORBIDDEN;
+    case ACCESS_SOMEWHERE:
+      return has_required_access_somewhere(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
+                                           item->required_access)
+                 ? OK
+                 : HTTP_FORBIDDEN;
+    case ACCESS_RECURSIVE:
+      break;
+  }
+  ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Invalid route for recursive authorization check");
+  return HTTP_INTERNAL_SERVER_ERROR;
+}
+
+void log_pbps(request_rec* r, const apr_array_header_t* pbps) {
+  if (pbps == nullptr) return;
+  for (int i = 0; i < pbps->nelts; ++i) {
+    const pbp_item_t* pbp = APR_ARRAY_IDX(pbps, i, const pbp_item_t*);
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "[PBP] |-%s:%s", zeb_action_name(pbp->permission),
+                  pbp->path);
+  }
+}
+
+void log_role_pbps(request_rec* r, const role_processed_pbps_t* role) {
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "[PBP] +sorted absolute PBPs:");
+  log_pbps(r, role->sorted_absolute_pbps);
+  if (role->unsorted_wildcard_pbps == nullptr || role->unsorted_wildcard_pbps->nelts == 0) return;
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "[PBP] +unsorted wildcard PBPs:");
+  log_pbps(r, role->unsorted_wildcard_pbps);
+}
+
+// OK when some role grants the item, HTTP_FORBIDDEN when none does (also
+// when there is no role at all), or the status of an error.
+int decide_by_roles(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
+                    const todo_item_t* item) {
+  const char* action = zeb_action_name(item->required_access);
+  if (item->check_path != nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Checking action '%s' path '%s'", action,
+                  item->check_path);
+  } else {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Checking action '%s' on NULL path", action);
+  }
+  for (int i = 0; i < ctx->role_pbps->nelts; ++i) {
+    auto* role = APR_ARRAY_IDX(ctx->role_pbps, i, role_processed_pbps_t*);
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Checking against role '%s'",
+                  role->role_id ? role->role_id : "(unknown)");
+    const int rc = authorize_action(ctx, r, conf, role, item);
+    log_role_pbps(r, role);
+    if (rc != HTTP_FORBIDDEN) return rc;
+  }
+  return HTTP_FORBIDDEN;
+}
+
+int decide_item(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
+                const todo_item_t* item) {
+  const char* action = zeb_action_name(item->required_access);
+  if (item->required_access <= ctx->global_access_granted) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "Action '%s' authorized based on global access = %d", action,
+                  static_cast<int>(ctx->global_access_granted));
+    return OK;
+  }
+  if (item->level != ACCESS_RECURSIVE) return decide_by_roles(ctx, r, conf, item);
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Checking action '%s' (recursive) on '%s'", action,
+                item->check_path);
+  if (item->required_access == PBP_NO_ACCESS) return OK;
+  return has_recursive_access(ctx, item->required_access, item->repos_path, item->check_path, r,
+                              conf, r->pool);
+}
+
+int decide_items(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
+                 const apr_array_header_t* todo_list) {
+  for (int i = 0; i < todo_list->nelts; ++i) {
+    const todo_item_t* item = APR_ARRAY_IDX(todo_list, i, const todo_item_t*);
+    const char* action = zeb_action_name(item->required_access);
+    const int rc = decide_item(ctx, r, conf, item);
+    if (rc == OK) {
+      ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Action %s authorization SUCCEEDED", action);
+      continue;
+    }
+    if (rc == HTTP_FORBIDDEN) {
+      ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Action %s authorization FAILED", action);
+      ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Method %s authorization FAILED", r->method);
+      ap_note_basic_auth_failure(r);
+      return HTTP_FORBIDDEN;
+    }
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Action %s authorization ERROR (status=%d)",
+                  action, rc);
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Method %s authorization ERROR (status=%d)",
+                  r->method, rc);
+    return rc;
+  }
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Method %s authorization SUCCEEDED", r->method);
+  return OK;
+}
+
+int log_failure(request_rec* r, int rc) {
+  if (rc != OK) {
+    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "Authorization FAILED with errorcode %d", rc);
+  }
+  return rc;
+}
+
+}  // namespace
+
+int add_todo_item(request_rec* r, pbp_access_t required_access, access_level_t level,
+                  const char* repos_name, const char* repos_path, const char* check_path,
+                  apr_array_header_t* todo_list, apr_pool_t* pool) {
+  auto* item = static_cast<todo_item_t*>(apr_pcalloc(pool, sizeof(todo_item_t)));
+  item->required_access = required_access;
+  item->level = level;
+  item->repos_name = repos_name ? apr_pstrdup(pool, repos_name) : nullptr;
+  item->repos_path = repos_path ? apr_pstrdup(pool, repos_path) : nullptr;
+  item->check_path = check_path ? apr_pstrdup(pool, check_path) : nullptr;
+  APR_ARRAY_PUSH(todo_list, todo_item_t*) = item;
+
+  const char* action = zeb_action_name(required_access);
+  if (level == ACCESS_RECURSIVE && repos_path == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
+                  "Unable to schedule recursive check for '%s' on NULL path", action);
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  if (check_path != nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Scheduling check for '%s' on '%s'%s", action,
+                  check_path, level == ACCESS_RECURSIVE ? " (recursive)" : "");
+  } else {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Scheduling check for '%s' on NULL path", action);
+  }
+  return 0;
+}
+
+int do_authorize(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
+                 const char* repos_path) {
+  const char* username = r->user ? r->user : "guest";
+  ctx_data* ctx = nullptr;
+  if (int rc = get_userdata(&ctx, r, conf); rc != OK) return rc;
+  resolve_user(ctx, r, username, repos_name);
+  if (int rc = ensure_role_store(ctx, r, conf, repos_name); rc != OK) return rc;
+  if (has_global_commit(ctx, r)) return OK;
+
+  apr_array_header_t* todo_list = nullptr;
+  if (int rc = request_to_action(&todo_list, r, conf, ctx, repos_name, repos_path, r->pool);
+      rc != 0) {
+    return rc;
+  }
+  return decide_items(ctx, r, conf, todo_list);
+}
+
+int check_access(request_rec* r) {
+  const authnz_zeb_config_rec* conf = config_of(r);
+  if (conf->brimstack_properties_file == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
+                  "Unable to handle request due to missing ZEB properties file");
+    return DECLINED;
+  }
+  const char* repos_name = nullptr;
+  const char* repos_path = nullptr;
+  if (int rc = get_reposinfo(&repos_name, &repos_path, r, r->uri, conf); rc != 0) return rc;
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Preparing to authorize via check_access()");
+  return log_failure(r, do_authorize(r, conf, repos_name, repos_path));
+}
+
+int zeb_subreq_bypass(request_rec* r, const char* repos_path, const char* repos_name) {
+  const authnz_zeb_config_rec* conf = config_of(r);
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Preparing to authorize via subrequest");
+  return log_failure(r, do_authorize(r, conf, repos_name, repos_path));
 }

@@ -1,0 +1,148 @@
+// Role paths: memcached first, then the ScmListener service, whose answer is
+// shared back through memcached in the flat record format.
+#include "brimstack_rolepaths.h"
+
+#include <apr_strings.h>
+#include <http_log.h>
+
+#include "brimstack_setup.h"
+#include "role_paths_record.h"
+#include "role_store.h"
+#include "scm_role_entries.h"
+#include "soapH.h"
+#include "zeb_memcache.h"
+
+APLOG_USE_MODULE(authnz_zeb);
+
+namespace {
+
+constexpr int kInitialRoles = 16;
+
+// The generated calls take mutable strings but never write through them.
+char* arg(const char* s) {
+  return const_cast<char*>(s);
+}
+
+// The client is (re)made in the connection's pool, which it must live as
+// long as; the value itself only needs the caller's pool.
+apr_status_t fetch_value(char** value, apr_size_t* length, ctx_data* ctx,
+                         const authnz_zeb_config_rec* conf, const char* user_key,
+                         apr_pool_t* pool) {
+  const apr_status_t rv = memcache_server_connect(conf->memcache_server, &ctx->memcache, ctx->pool);
+  if (rv != APR_SUCCESS) return rv;
+  return memcache_cache_get(ctx->memcache, user_key, kMemcachePrefix, value, length, pool);
+}
+
+// Shares an answer with other connections. A value that lacks a role (an id
+// the record cannot hold, or memory ran out) would be read back as a
+// different answer, so it is not stored.
+bool stash_value(ctx_data* ctx, request_rec* r, const char* user_key,
+                 const serialize_ctx_t* value) {
+  if (!serialize_is_storable(value)) return false;
+  if (memcache_server_connect(ctx->conf.memcache_server, &ctx->memcache, ctx->pool) !=
+      APR_SUCCESS) {
+    return false;
+  }
+  return memcache_cache_set(ctx->memcache, user_key, kMemcachePrefix, value->buffer,
+                            static_cast<apr_size_t>(value->size),
+                            static_cast<apr_uint32_t>(ctx->conf.memcache_ttl),
+                            r->pool) == APR_SUCCESS;
+}
+
+// What differs between the two service operations.
+struct role_paths_operation {
+  const char* name;
+  // SOAP_OK with the answer's roles (scm_role_entry_t) in *entries, or the
+  // runtime's error.
+  int (*call)(apr_array_header_t** entries, ctx_data* ctx, const char* action,
+              const char* repos_name, apr_pool_t* pool);
+};
+
+int call_role_paths_list(apr_array_header_t** entries, ctx_data* ctx, const char* action,
+                         const char* repos_name, apr_pool_t* pool) {
+  ScmListenerServiceNS__getRolePathsListResponse response{};
+  const int rc = soap_call_ScmListenerServiceNS__getRolePathsList(
+      &ctx->soap, ctx->scm_listener_url, action, arg(ctx->request_key), arg(ctx->cached_username),
+      arg(ctx->external_system_id), arg(repos_name), &response);
+  if (rc == SOAP_OK) *entries = scm_roles_from_role_paths_list(&response, pool);
+  return rc;
+}
+
+int call_role_paths(apr_array_header_t** entries, ctx_data* ctx, const char* action,
+                    const char* repos_name, apr_pool_t* pool) {
+  ScmListenerServiceNS__getRolePathsResponse response{};
+  const int rc = soap_call_ScmListenerServiceNS__getRolePaths(
+      &ctx->soap, ctx->scm_listener_url, action, arg(ctx->request_key), arg(ctx->cached_username),
+      arg(ctx->external_system_id), arg(repos_name), &response);
+  if (rc == SOAP_OK) *entries = scm_roles_from_role_paths(&response, pool);
+  return rc;
+}
+
+constexpr role_paths_operation kRolePathsList{"getRolePathsList", call_role_paths_list};
+constexpr role_paths_operation kRolePaths{"getRolePaths", call_role_paths};
+
+int retrieve(const role_paths_operation& op, ctx_data* ctx, request_rec* r, const char* repos_name,
+             apr_array_header_t* pbps_with_roles) {
+  const char* user_key = get_memcache_user_key(ctx, repos_name, r->pool);
+  const char* action = apr_psprintf(r->pool, "%s:ScmListener", ctx->cached_username);
+  apr_array_header_t* entries = nullptr;
+  if (op.call(&entries, ctx, action, repos_name, r->pool) != SOAP_OK) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "%s() API FAILED: %s", op.name,
+                  soap_fault_text(&ctx->soap, r));
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s() API succeeded", op.name);
+
+  // Made up front so that an answer without roles is stored as an empty value.
+  serialize_ctx_t* value = serialize_init(nullptr, 0);
+  add_answer_roles(entries, pbps_with_roles, value, pbps_with_roles->pool);
+  const bool stashed = stash_value(ctx, r, user_key, value);
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s %s() API response in memcached",
+                stashed ? "Stashed" : "Unable to stash", op.name);
+  serialize_destroy(value);
+  return 0;
+}
+
+}  // namespace
+
+int get_role_paths_list(ctx_data* ctx, request_rec* r, const char* repos_name,
+                        apr_array_header_t* pbps_with_roles) {
+  return retrieve(kRolePathsList, ctx, r, repos_name, pbps_with_roles);
+}
+
+int get_role_paths(ctx_data* ctx, request_rec* r, const char* repos_name,
+                   apr_array_header_t* pbps_with_roles) {
+  return retrieve(kRolePaths, ctx, r, repos_name, pbps_with_roles);
+}
+
+int get_pbps(apr_array_header_t** pbps_with_roles, ctx_data* ctx, request_rec* r,
+             const char* repos_name, apr_pool_t* pool) {
+  *pbps_with_roles = apr_array_make(pool, kInitialRoles, sizeof(zeb_role_t*));
+  if (!ctx->use_role_paths_api && get_role_paths_list(ctx, r, repos_name, *pbps_with_roles) == 0) {
+    return 0;
+  }
+  return get_role_paths(ctx, r, repos_name, *pbps_with_roles);
+}
+
+int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
+                   const char* repos_name, apr_pool_t* temp_pool) {
+  const char* user_key = get_memcache_user_key(ctx, repos_name, temp_pool);
+  apr_array_header_t* pbps_with_roles =
+      apr_array_make(temp_pool, kInitialRoles, sizeof(zeb_role_t*));
+  char* value = nullptr;
+  apr_size_t length = 0;
+  // A value that does not parse whole is a miss: the service's answer
+  // replaces it.
+  if (fetch_value(&value, &length, ctx, conf, user_key, temp_pool) == APR_SUCCESS &&
+      zeb_role_paths_read_value(value, static_cast<int64_t>(length), pbps_with_roles, temp_pool)) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "Fetched getRolePaths()/getRolePathsList() API response from memcached");
+  } else {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "Unable to fetch getRolePaths()/getRolePathsList() API response from "
+                  "memcached; contacting Brimstack");
+    if (int rc = get_pbps(&pbps_with_roles, ctx, r, repos_name, temp_pool); rc != 0) return rc;
+  }
+  ctx->role_pbps = make_role_store(pbps_with_roles, ctx->pool);
+  return OK;
+}

@@ -1,0 +1,29 @@
+// The user's role paths for a repository: from memcached or the ScmListener
+// service, shared back through memcached, loaded into the connection's role
+// store.
+#ifndef BRIMSTACK_ROLEPATHS_H
+#define BRIMSTACK_ROLEPATHS_H
+
+#include <apr_tables.h>
+
+#include "brimstack_context.h"
+
+// Fills ctx->role_pbps for repos_name; scratch memory comes from temp_pool.
+// OK, or HTTP_INTERNAL_SERVER_ERROR with the store left absent.
+int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
+                   const char* repos_name, apr_pool_t* temp_pool);
+
+// Asks the service: getRolePathsList with getRolePaths as fallback, or only
+// getRolePaths when the connection is set to use that API. *pbps_with_roles
+// (zeb_role_t*) is made in pool. 0, or HTTP_INTERNAL_SERVER_ERROR.
+int get_pbps(apr_array_header_t** pbps_with_roles, ctx_data* ctx, request_rec* r,
+             const char* repos_name, apr_pool_t* pool);
+
+// One service operation each; the roles are appended to pbps_with_roles and
+// the answer is stashed in memcached. 0, or HTTP_INTERNAL_SERVER_ERROR.
+int get_role_paths_list(ctx_data* ctx, request_rec* r, const char* repos_name,
+                        apr_array_header_t* pbps_with_roles);
+int get_role_paths(ctx_data* ctx, request_rec* r, const char* repos_name,
+                   apr_array_header_t* pbps_with_roles);
+
+#endif

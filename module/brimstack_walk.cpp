@@ -1,0 +1,161 @@
+// Recursive checks walk the repository tree of the revision or transaction
+// that mod_dav_svn resolves for the request; COPY and MOVE are scheduled
+// from their Destination header.
+#include "brimstack_walk.h"
+
+#include <apr_strings.h>
+#include <apr_uri.h>
+#include <http_log.h>
+#include <http_protocol.h>
+#include <svn_dirent_uri.h>
+#include <svn_pools.h>
+
+#include <cstring>
+
+#include "brimstack_auth.h"
+#include "brimstack_authz.h"
+#include "dav_svn_resource.h"
+
+APLOG_USE_MODULE(authnz_zeb);
+
+namespace {
+
+// Whether some role of the store grants the action at check_path.
+bool some_role_grants(ctx_data* ctx, pbp_access_t required_access, const char* check_path,
+                      apr_pool_t* pool) {
+  for (int i = 0; i < ctx->role_pbps->nelts; ++i) {
+    auto* role = APR_ARRAY_IDX(ctx->role_pbps, i, role_processed_pbps_t*);
+    ensure_processed_pbps(role, ctx->role_pbps->pool);
+    if (has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
+                                 required_access, check_path, pool)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The Destination path, unescaped, or null when the header names none.
+const char* destination_path(const apr_uri_t& uri, request_rec* r) {
+  if (uri.path == nullptr || uri.path[0] == '\0') return nullptr;
+  char* path = apr_pstrdup(r->pool, uri.path);
+  ap_unescape_url(path);
+  return path;
+}
+
+int refuse_destination(request_rec* r, const char* destination) {
+  ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "%s destination '%s' maps to no repository path",
+                r->method, destination);
+  ap_note_basic_auth_failure(r);
+  return HTTP_FORBIDDEN;
+}
+
+}  // namespace
+
+int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
+                       const char* repos_path, bool is_move, apr_array_header_t* todo_list) {
+  if (repos_path == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "%s destination has no associated repository path",
+                  r->method);
+    return HTTP_BAD_REQUEST;
+  }
+  const char* header = apr_table_get(r->headers_in, "Destination");
+  if (header == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "%s request is missing Destination header",
+                  r->method);
+    return HTTP_BAD_REQUEST;
+  }
+  apr_uri_t uri;
+  if (apr_uri_parse(r->pool, header, &uri) != APR_SUCCESS) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error parsing Destination header (%s)", header);
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  // Never decide a destination check on an absent path.
+  const char* dest = destination_path(uri, r);
+  if (dest == nullptr) return refuse_destination(r, header);
+
+  if (r->main != nullptr && r->parsed_uri.path != nullptr &&
+      std::strcmp(dest, r->parsed_uri.path) == 0) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "Ignoring %s subrequest (matching source and destination)", r->method);
+    return 0;
+  }
+
+  const char* dest_repos_name = nullptr;
+  const char* dest_repos_path = nullptr;
+  if (int rc = get_reposinfo(&dest_repos_name, &dest_repos_path, r, dest, conf); rc != 0) {
+    return rc;
+  }
+  if (dest_repos_path == nullptr) return refuse_destination(r, header);
+
+  apr_pool_t* pool = r->pool;
+  if (int rc = add_todo_item(r, PBP_COMMIT_ACCESS, ACCESS_RECURSIVE, dest_repos_name, repos_path,
+                             dest_repos_path, todo_list, pool);
+      rc != 0) {
+    return rc;
+  }
+  if (int rc = add_todo_item(r, PBP_VIEW_ACCESS, ACCESS_RECURSIVE, repos_name, repos_path,
+                             repos_path, todo_list, pool);
+      rc != 0) {
+    return rc;
+  }
+  if (!is_move) return 0;
+  return add_todo_item(r, PBP_COMMIT_ACCESS, ACCESS_RECURSIVE, repos_name, repos_path, repos_path,
+                       todo_list, pool);
+}
+
+int has_recursive_access(ctx_data* ctx, pbp_access_t required_access, const char* repos_path,
+                         const char* check_path, request_rec* r, const authnz_zeb_config_rec* conf,
+                         apr_pool_t* pool) {
+  dav_resource* resource = nullptr;
+  if (dav_svn__hooks_repository.get_resource(r, conf->base_uri, "ignored", 1, &resource) !=
+      nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Unable to get DAV resource for '%s'", r->uri);
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  svn_fs_root_t* root =
+      (resource != nullptr && resource->info != nullptr) ? resource->info->root.root : nullptr;
+  if (root == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Unable to find revision root for '%s'", r->uri);
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  // Joining below the top needs canonical paths ("/a/" would not be).
+  const char* real_path = svn_dirent_canonicalize(repos_path, pool);
+  const char* top_check_path = svn_dirent_canonicalize(check_path, pool);
+  return repos_walker(ctx, r, required_access, root, real_path, top_check_path, pool)
+             ? OK
+             : HTTP_FORBIDDEN;
+}
+
+int repos_walker(ctx_data* ctx, request_rec* r, pbp_access_t required_access, svn_fs_root_t* root,
+                 const char* real_path, const char* check_path, apr_pool_t* pool) {
+  if (!some_role_grants(ctx, required_access, check_path, pool)) return 0;
+
+  svn_node_kind_t kind = svn_node_none;
+  if (svn_error_t* err = svn_fs_check_path(&kind, root, real_path, pool)) {
+    svn_error_clear(err);
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
+                  "Unable to determine node kind for repository path '%s'", real_path);
+    return 0;
+  }
+  if (kind == svn_node_file) return 1;
+
+  apr_hash_t* entries = nullptr;
+  if (svn_error_t* err = svn_fs_dir_entries(&entries, root, real_path, pool)) {
+    svn_error_clear(err);
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
+                  "Unable to fetch directory entries for repos path '%s'", real_path);
+    return 0;
+  }
+  // One subpool per level, cleared per entry: memory grows with depth only.
+  apr_pool_t* subpool = svn_pool_create(pool);
+  int granted = 1;
+  for (apr_hash_index_t* hi = apr_hash_first(pool, entries); hi && granted;
+       hi = apr_hash_next(hi)) {
+    svn_pool_clear(subpool);
+    const char* name = static_cast<const char*>(apr_hash_this_key(hi));
+    granted = repos_walker(ctx, r, required_access, root, svn_dirent_join(real_path, name, subpool),
+                           svn_dirent_join(check_path, name, subpool), subpool);
+  }
+  svn_pool_destroy(subpool);
+  return granted;
+}

@@ -1,0 +1,30 @@
+// Checks over whole trees: the recursive check of DELETE, POST, COPY and
+// MOVE, and the scheduling of COPY and MOVE from their Destination header.
+#ifndef BRIMSTACK_WALK_H
+#define BRIMSTACK_WALK_H
+
+#include <apr_tables.h>
+#include <svn_fs.h>
+
+#include "brimstack_context.h"
+
+// Schedules the destination commit, the source view and, for a move, the
+// source commit. 0; 400 without a source path or Destination header; 403
+// when the destination names no repository path; 500 when the header does
+// not parse or its path lies outside the location.
+int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
+                       const char* repos_path, bool is_move, apr_array_header_t* todo_list);
+
+// Walks the tree at repos_path in the revision or transaction that the
+// request URI addresses, consulting permissions at check_path and below.
+// OK, HTTP_FORBIDDEN or HTTP_INTERNAL_SERVER_ERROR.
+int has_recursive_access(ctx_data* ctx, pbp_access_t required_access, const char* repos_path,
+                         const char* check_path, request_rec* r, const authnz_zeb_config_rec* conf,
+                         apr_pool_t* pool);
+
+// 1 when some role grants required_access on the node at real_path (judged
+// at check_path) and on everything below it, else 0.
+int repos_walker(ctx_data* ctx, request_rec* r, pbp_access_t required_access, svn_fs_root_t* root,
+                 const char* real_path, const char* check_path, apr_pool_t* pool);
+
+#endif
