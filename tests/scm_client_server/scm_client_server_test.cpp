@@ -199,7 +199,7 @@ TEST_P(role_list_variants, decode_as_stated) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    cases, role_list_variants,
+    scm_client_server, role_list_variants,
     ::testing::Values(role_list_case{"", "", false, kAliceRoles},
                       role_list_case{"array_anytype", "", false, kAliceRoles},
                       role_list_case{"array_int", "", true, std::nullopt},
@@ -250,7 +250,7 @@ TEST_P(string_list_variants, decode_as_stated) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    cases, string_list_variants,
+    scm_client_server, string_list_variants,
     ::testing::Values(string_list_case{"", false, kAlicePaths},
                       string_list_case{"array_anytype", false, kAlicePaths},
                       string_list_case{"array_int", true, std::nullopt},
@@ -387,7 +387,7 @@ TEST_P(failures, fail_the_call) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    cases, failures,
+    scm_client_server, failures,
     ::testing::Combine(
         ::testing::ValuesIn(kOperations),
         ::testing::Values(
