@@ -100,6 +100,9 @@ class Deployment:
                              properties if properties is not None else self.default_properties())
         if locations is None:
             locations = [self.location()]
+        if not load_auth_basic:
+            for location in locations:
+                location.basic_auth = False
         self.httpd = Httpd(self.workdir, locations, self.repos_dir, extra_config=extra_config,
                            load_auth_basic=load_auth_basic)
         self.httpd.start()
@@ -141,7 +144,9 @@ def workdir():
     path = tempfile.mkdtemp(prefix="zeb-e2e-")
     os.chmod(path, 0o755)
     yield path
-    shutil.rmtree(path, ignore_errors=True)
+    # ZEB_E2E_KEEP=1 leaves configuration, logs and repositories for a look.
+    if not os.environ.get("ZEB_E2E_KEEP"):
+        shutil.rmtree(path, ignore_errors=True)
 
 
 def _deployment(workdir, memcached, server):

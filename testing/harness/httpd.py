@@ -15,7 +15,9 @@ APACHE2 = "/usr/sbin/apache2"
 MODULES_DIR = "/usr/lib/apache2/modules"
 
 
-_MESSAGE = re.compile(r"\[authnz_zeb:(\w+)\].*?\.cpp\(\d+\): (?:\[client [^\]]*\] )?(.*)$")
+# httpd names the source position at debug level only.
+_MESSAGE = re.compile(r"\[authnz_zeb:(\w+)\] \[pid [^\]]*\] (?:\S+\(\d+\): )?"
+                      r"(?:\[client [^\]]*\] )?(.*)$")
 
 
 def _module_messages(text):
@@ -41,11 +43,14 @@ class Location:
     basic_auth: the request's user is taken from the Authorization header by
     mod_auth_basic (its provider knows no user, so it only names the user);
     without it the section still asks for Basic credentials but no module sets
-    the user before mod_authnz_zeb. directives: further lines, verbatim."""
+    the user before mod_authnz_zeb. bare: only the module's directives (a
+    section that refines an earlier one). directives: further lines,
+    verbatim."""
 
     def __init__(self, path, properties_file=None, memcache_server=None, memcache_ttl=None,
-                 basic_auth=True, directives=()):
+                 basic_auth=True, bare=False, directives=()):
         self.path = path
+        self.bare = bare
         self.properties_file = properties_file
         self.memcache_server = memcache_server
         self.memcache_ttl = memcache_ttl
@@ -53,14 +58,15 @@ class Location:
         self.directives = list(directives)
 
     def render(self, repos_dir, empty_user_file):
-        lines = ["<Location %s>" % self.path,
-                 "  DAV svn",
-                 "  SVNParentPath %s" % repos_dir,
-                 "  SVNPathAuthz short_circuit",
-                 "  AuthType Basic",
-                 '  AuthName "Subversion"',
-                 "  Require valid-user"]
-        if self.basic_auth:
+        lines = ["<Location %s>" % self.path]
+        if not self.bare:
+            lines += ["  DAV svn",
+                      "  SVNParentPath %s" % repos_dir,
+                      "  SVNPathAuthz short_circuit",
+                      "  AuthType Basic",
+                      '  AuthName "Subversion"',
+                      "  Require valid-user"]
+        if self.basic_auth and not self.bare:
             lines += ["  AuthBasicProvider file",
                       "  AuthUserFile %s" % empty_user_file,
                       "  AuthBasicAuthoritative Off"]

@@ -1,9 +1,15 @@
 """Authentication of Basic credentials through the connection cache,
-memcached and the stand-in server's isValidUser."""
+memcached and the stand-in server's isValidUser, on keep-alive connections."""
+
+from harness.processes import free_port
 
 
 def calls(server, operation="isValidUser"):
     return server.counters().get(operation, 0)
+
+
+def messages(zeb, mark):
+    return [m for _, m in zeb.httpd.messages_since(mark)]
 
 
 def test_repeated_credentials_are_answered_by_the_connection(zeb):
@@ -22,5 +28,146 @@ def test_repeated_credentials_are_answered_by_the_connection(zeb):
         assert again.getheader("ZebUserName") == "alice"
     assert calls(zeb.brimstack) == 1
     assert zeb.memcached.traffic() == traffic
-    messages = [m for _, m in zeb.httpd.messages_since(mark)]
-    assert messages.count("User 'alice' authentication OK (per cache)") == 3
+    assert messages(zeb, mark).count("User 'alice' authentication OK (per cache)") == 3
+
+
+def test_changed_password_or_repository_resets_the_connection_cache(zeb):
+    zeb.start()
+    client = zeb.client()
+    assert client.request("/svn/repo1/", "alice", "wonderland").status == 200
+
+    cases = [
+        (("repo1", "wrong"), 401, "Request password differs from cached password"),
+        (("repo1", "wonderland"), 200, None),
+        (("repo2", "wonderland"), 200, "Request repository differs from cached repository"),
+    ]
+    for (repo, password), status, difference in cases:
+        mark = zeb.httpd.mark()
+        response = client.request("/svn/%s/" % repo, "alice", password)
+        assert response.status == status
+        seen = messages(zeb, mark)
+        if difference is not None:
+            assert difference in seen
+            assert "Resetting connection cache authentication and authorization data" in seen
+        assert "User 'alice' authentication OK (per cache)" not in seen
+    # Only the wrong password was new to memcached.
+    assert calls(zeb.brimstack) == 2
+
+
+def test_refusal_is_cached_in_memcached(zeb):
+    zeb.start()
+    refused = zeb.client().request("/svn/repo1/", "alice", "wrong")
+    assert refused.status == 401
+    assert refused.getheader("WWW-Authenticate", "").startswith("Basic")
+    assert zeb.memcached.get("alice:wrong:isvaliduser") == b"\x01\x00\x00\x00"
+    assert calls(zeb.brimstack) == 1
+
+    mark = zeb.httpd.mark()
+    again = zeb.client().request("/svn/repo1/", "alice", "wrong")
+    assert again.status == 401
+    seen = messages(zeb, mark)
+    assert "Fetched isValidUser() API response from memcached: [1 = invalid]" in seen
+    assert "User 'alice' authentication FAILED" in seen
+    assert calls(zeb.brimstack) == 1
+
+    # The right password has a key of its own.
+    assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
+    assert calls(zeb.brimstack) == 2
+
+
+def test_acceptance_from_memcached_on_another_connection(zeb):
+    zeb.start()
+    assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
+    assert calls(zeb.brimstack) == 1
+
+    mark = zeb.httpd.mark()
+    other = zeb.client().request("/svn/repo2/", "alice", "wonderland")
+    assert other.status == 200
+    assert other.getheader("ZebUserName") == "alice"
+    assert "Fetched isValidUser() API response from memcached: [0 = valid]" in messages(zeb, mark)
+    assert calls(zeb.brimstack) == 1
+
+
+def test_short_memcached_value_is_a_miss(zeb):
+    zeb.start()
+    zeb.memcached.set("alice:wonderland:isvaliduser", b"\x00\x00")
+    assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
+    assert calls(zeb.brimstack) == 1
+    assert zeb.memcached.get("alice:wonderland:isvaliduser") == b"\x00\x00\x00\x00"
+
+
+def test_user_not_set_by_another_module_is_guest(zeb):
+    zeb.start(load_auth_basic=False)
+    response = zeb.client().request("/svn/repo1/", "someone", "visitor")
+    assert response.status == 200, zeb.httpd.log()
+    assert response.getheader("ZebUserName") == "guest"
+    (call,) = [c for c in zeb.brimstack.requests() if c["operation"] == "isValidUser"]
+    params = dict(call["params"])
+    assert params["username"] == "guest"
+    assert params["password"] == "visitor"
+    assert params["repositoryDir"] == "repo1"
+    assert call["soap_action"].strip('"') == "guest:ScmListener"
+
+
+def test_request_without_credentials_gets_httpd_challenge(zeb):
+    zeb.start()
+    mark = zeb.httpd.mark()
+    response = zeb.client().request("/svn/repo1/")
+    assert response.status == 401
+    assert response.getheader("WWW-Authenticate", "").startswith("Basic")
+    assert not [m for m in messages(zeb, mark) if "authentication" in m]
+    assert calls(zeb.brimstack) == 0
+
+
+def test_location_without_properties_file_declines(zeb):
+    zeb.start(locations=[zeb.location("/svn", properties_file=None)])
+    mark = zeb.httpd.mark()
+    zeb.client().request("/svn/repo1/", "alice", "wonderland")
+    assert ("warn", "Unable to handle request due to missing ZEB properties file") in \
+        zeb.httpd.messages_since(mark)
+    assert calls(zeb.brimstack) == 0
+
+
+def test_later_section_without_properties_file_turns_the_module_off(zeb):
+    zeb.start(locations=[zeb.location("/svn"),
+                         zeb.location("/svn/repo2", properties_file=None, bare=True)])
+    client = zeb.client()
+    assert client.request("/svn/repo1/", "alice", "wonderland").getheader("ZebUserName") == "alice"
+    mark = zeb.httpd.mark()
+    response = client.request("/svn/repo2/", "alice", "wonderland")
+    assert response.getheader("ZebUserName") is None
+    assert "Unable to handle request due to missing ZEB properties file" in messages(zeb, mark)
+
+
+def test_unreachable_server_refuses_and_silent_server_fails(zeb):
+    closed_port = free_port()
+    zeb.start(properties=zeb.default_properties(**{
+        "dwmain.integration.listener_port": str(closed_port)}))
+    mark = zeb.httpd.mark()
+    response = zeb.client().request("/svn/repo1/", "alice", "wonderland")
+    assert response.status == 401
+    assert response.getheader("WWW-Authenticate", "").startswith("Basic")
+    failures = [m for level, m in zeb.httpd.messages_since(mark)
+                if level == "error" and m.startswith("isValidUser() API FAILED: ")]
+    assert failures
+    assert zeb.memcached.get("alice:wonderland:isvaliduser") is None
+
+
+def test_server_slower_than_timeout_gives_500(zeb):
+    zeb.start(properties=zeb.default_properties(**{"svn.authnz.timeout": "1"}))
+    zeb.brimstack.misbehave("isValidUser", "slow", seconds=3)
+    mark = zeb.httpd.mark()
+    response = zeb.client().request("/svn/repo1/", "alice", "wonderland")
+    assert response.status == 500
+    assert any(m.startswith("isValidUser() API FAILED: ") for m in messages(zeb, mark))
+    assert zeb.memcached.get("alice:wonderland:isvaliduser") is None
+
+
+def test_service_fault_refuses_without_caching(zeb):
+    zeb.start()
+    zeb.brimstack.misbehave("isValidUser", "fault", faultstring="directory down")
+    response = zeb.client().request("/svn/repo1/", "alice", "wonderland")
+    assert response.status == 401
+    assert zeb.memcached.get("alice:wonderland:isvaliduser") is None
+    assert any(level == "error" and "directory down" in m
+               for level, m in zeb.httpd.module_lines())

@@ -1,0 +1,44 @@
+"""Where httpd accepts the module's directives."""
+
+import pytest
+
+from harness.httpd import Httpd
+
+DIRECTIVES = [
+    "AuthnzZEBPropertiesFile /nonexistent/brimstack.properties",
+    "AuthnzZEBMemcacheServer 127.0.0.1:11211",
+    "AuthnzZEBMemcacheTTL 300",
+]
+
+PLACEMENTS = [
+    ("location", "<Location /svn>\n{d}\n</Location>", None),
+    ("location match", "<LocationMatch ^/svn>\n{d}\n</LocationMatch>", None),
+    ("location in virtual host",
+     "<VirtualHost 127.0.0.1:*>\n<Location /svn>\n{d}\n</Location>\n</VirtualHost>",
+     "cannot occur within <VirtualHost> section"),
+    ("directory", "<Directory /tmp>\n{d}\n</Directory>", "cannot occur within <Directory> section"),
+    ("limit in location", "<Location /svn>\n<Limit GET>\n{d}\n</Limit>\n</Location>",
+     "cannot occur within <Limit> or <LimitExcept> section"),
+    ("top level", "{d}", "not allowed here"),
+]
+
+
+@pytest.mark.parametrize("directive", DIRECTIVES, ids=lambda d: d.split()[0])
+@pytest.mark.parametrize("placement", PLACEMENTS, ids=lambda p: p[0])
+def test_directive_placement(workdir, directive, placement):
+    _, template, refusal = placement
+    httpd = Httpd(workdir, [], workdir, extra_config=template.format(d=directive))
+    status, output = httpd.check_config()
+    if refusal is None:
+        assert status == 0, output
+    else:
+        assert status != 0
+        assert directive.split()[0] in output
+        assert refusal in output
+
+
+def test_ttl_that_is_no_number_is_accepted(workdir):
+    httpd = Httpd(workdir, [], workdir,
+                  extra_config="<Location /svn>\nAuthnzZEBMemcacheTTL soon\n</Location>")
+    status, output = httpd.check_config()
+    assert status == 0, output
