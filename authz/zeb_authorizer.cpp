@@ -143,17 +143,27 @@ struct decision_t {
   pbp_access_t required;
   const char* path;
   size_t path_length;
-  int ceiling;  // no wildcard can score more than the path is deep
+  int ceiling;  // no wildcard scores more than the path is deep
   scratch_pool_t& scratch;
 
-  // The highest score among wildcards that grant (or revoke) the required
-  // access, evaluated only until it exceeds enough; -1 when none matches.
-  int best_score(bool grants, int enough) const {
+  int bound_of(const pbp_item_t* item) const {
+    const zeb::compiled_wildcard* wildcard = compiled_of(item);
+    if (wildcard == nullptr || wildcard->max_score() < 0) return ceiling;
+    return std::min(wildcard->max_score(), ceiling);
+  }
+
+  // The highest score among the wildcards that grant (or revoke) the required
+  // access, or -1 when none matches. Wildcards that cannot score above floor
+  // are passed over, so a result at or below floor only says "not above
+  // floor"; the search ends once the result reaches enough.
+  int best_score(bool grants, int floor, int enough) const {
     int best = -1;
     if (wildcards == nullptr) return best;
     for (int i = 0; i < wildcards->nelts && best < enough && best < ceiling; ++i) {
       const pbp_item_t* item = APR_ARRAY_IDX(wildcards, i, const pbp_item_t*);
       if (item == nullptr || (item->permission >= required) != grants) continue;
+      const int bound = bound_of(item);
+      if (bound <= floor || bound <= best) continue;
       best = std::max(best, wildcard_score(item, path, path_length, scratch));
     }
     return best;
@@ -267,19 +277,19 @@ int has_non_recursive_access(apr_array_header_t* sorted_absolute_pbps,
   // so each case evaluates only the wildcards that can still change it.
   if (absolute.grant >= 0) {
     if (absolute.grant >= wildcards.ceiling) return 1;
-    const int revoke = wildcards.best_score(false, kAll);
+    const int revoke = wildcards.best_score(false, absolute.grant, kAll);
     if (revoke <= absolute.grant) return 1;
-    return wildcards.best_score(true, revoke + 1) > revoke ? 1 : 0;
+    return wildcards.best_score(true, revoke, revoke + 1) > revoke ? 1 : 0;
   }
   if (absolute.revoke >= 0) {
     if (absolute.revoke >= wildcards.ceiling) return 0;
-    const int grant = wildcards.best_score(true, kAll);
+    const int grant = wildcards.best_score(true, absolute.revoke, kAll);
     if (grant <= absolute.revoke) return 0;
-    return wildcards.best_score(false, grant) < grant ? 1 : 0;
+    return wildcards.best_score(false, grant - 1, grant) < grant ? 1 : 0;
   }
-  const int revoke = wildcards.best_score(false, kAll);
+  const int revoke = wildcards.best_score(false, -1, kAll);
   if (revoke < 0) return 1;
-  return wildcards.best_score(true, revoke + 1) > revoke ? 1 : 0;
+  return wildcards.best_score(true, revoke, revoke + 1) > revoke ? 1 : 0;
 }
 
 pbp_access_t determine_global_access(apr_array_header_t* sorted_absolute_pbps,

@@ -20,9 +20,17 @@ compiled_wildcard* compiled_wildcard::compile(const char* pattern, apr_pool_t* p
     pcre2_code_free(code);
     return wildcard;
   }
-  const std::string prefix = literal_prefix(pattern);
-  wildcard->prefix_ = apr_pstrmemdup(pool, prefix.data(), prefix.size());
-  wildcard->prefix_length_ = prefix.size();
+  const literal_parts_t parts = literal_parts(pattern);
+  wildcard->prefix_ = {apr_pstrmemdup(pool, parts.prefix.data(), parts.prefix.size()),
+                       parts.prefix.size()};
+  wildcard->inner_count_ = parts.inners.size();
+  wildcard->inners_ =
+      static_cast<literal_t*>(apr_palloc(pool, sizeof(literal_t) * (parts.inners.size() + 1)));
+  for (size_t i = 0; i < parts.inners.size(); ++i) {
+    const std::string& inner = parts.inners[i];
+    wildcard->inners_[i] = {apr_pstrmemdup(pool, inner.data(), inner.size()), inner.size()};
+  }
+  wildcard->max_score_ = parts.max_score;
   wildcard->code_ = code;
   wildcard->data_ = data;
   wildcard->jit_ = pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0;
@@ -39,9 +47,24 @@ apr_status_t compiled_wildcard::release(void* self) {
   return APR_SUCCESS;
 }
 
+// Cheap necessary conditions: the literal parts of the pattern occur in the
+// path in order, the first at its start.
+bool compiled_wildcard::may_match(const char* path, size_t path_length) const {
+  if (path_length < prefix_.length || std::memcmp(path, prefix_.text, prefix_.length) != 0) {
+    return false;
+  }
+  const char* rest = path + prefix_.length;
+  const char* end = path + path_length;
+  for (size_t i = 0; i < inner_count_; ++i) {
+    const void* hit = memmem(rest, end - rest, inners_[i].text, inners_[i].length);
+    if (hit == nullptr) return false;
+    rest = static_cast<const char*>(hit) + inners_[i].length;
+  }
+  return true;
+}
+
 int compiled_wildcard::match(const char* path, size_t path_length) const {
-  if (code_ == nullptr || path[0] != '/') return -1;
-  if (path_length < prefix_length_ || std::memcmp(path, prefix_, prefix_length_) != 0) return -1;
+  if (code_ == nullptr || path[0] != '/' || !may_match(path, path_length)) return -1;
 
   const auto subject = reinterpret_cast<PCRE2_SPTR>(path);
   int rc = jit_ ? pcre2_jit_match(code_, subject, path_length, 0, 0, data_, nullptr)

@@ -22,11 +22,22 @@ class compiled_wildcard {
   // wildcard must not be matched by two threads at once.
   int match(const char* path, size_t path_length) const;
 
- private:
-  static apr_status_t release(void* self);
+  // No match scores more than this; -1 when only the path's depth bounds it.
+  int max_score() const { return max_score_; }
 
-  const char* prefix_ = nullptr;  // every matching path begins with this
-  size_t prefix_length_ = 0;
+ private:
+  struct literal_t {
+    const char* text;
+    size_t length;
+  };
+
+  static apr_status_t release(void* self);
+  bool may_match(const char* path, size_t path_length) const;
+
+  literal_t prefix_{nullptr, 0};  // every matching path begins with this
+  literal_t* inners_ = nullptr;   // and then contains these in order
+  size_t inner_count_ = 0;
+  int max_score_ = -1;
   pcre2_code* code_ = nullptr;  // null: matches nothing
   pcre2_match_data* data_ = nullptr;
   bool jit_ = false;

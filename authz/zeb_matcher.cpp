@@ -63,21 +63,41 @@ std::optional<std::string> translate_pattern(std::string_view p) {
   return out;
 }
 
-std::string literal_prefix(std::string_view p) {
-  std::string out;
+literal_parts_t literal_parts(std::string_view p) {
+  literal_parts_t parts{{}, {}, 0};
+  std::string current;
+  bool in_prefix = true;
+  bool double_star = false;
+  auto cut = [&] {
+    if (in_prefix) {
+      parts.prefix = std::move(current);
+      in_prefix = false;
+    } else if (!current.empty()) {
+      parts.inners.push_back(std::move(current));
+    }
+    current.clear();
+  };
   size_t i = 0;
   while (i < p.size()) {
     if (is_escaped_star(p, i)) {
-      out += '*';
+      current += '*';
       i += 2;
     } else if (p[i] == '*') {
-      if (i > 0 && p[i - 1] == '/' && i + 1 < p.size() && p[i + 1] == '*') out.pop_back();
-      break;
+      const bool starts_double = i > 0 && p[i - 1] == '/' && i + 1 < p.size() && p[i + 1] == '*';
+      if (starts_double) {
+        current.pop_back();
+        double_star = true;
+      }
+      cut();
+      i += starts_double ? 2 : 1;
     } else {
-      out += p[i++];
+      if (p[i] == '/') ++parts.max_score;
+      current += p[i++];
     }
   }
-  return out;
+  cut();
+  if (double_star) parts.max_score = -1;
+  return parts;
 }
 
 pcre2_code* compile_expression(std::string_view regex) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zeb {
 
@@ -16,10 +17,17 @@ namespace zeb {
 // invalid.
 std::optional<std::string> translate_pattern(std::string_view pattern);
 
-// Text that every path the pattern matches must begin with: the pattern up
-// to its first unescaped '*' (an escaped star standing for itself), without
-// the '/' that a leading "**" swallows.
-std::string literal_prefix(std::string_view pattern);
+// What every path that a valid pattern matches must contain, found by cutting
+// the pattern at its unescaped stars (an escaped star stands for itself; the
+// '/' before a "**" is optional in the expression, so it is cut off too).
+struct literal_parts_t {
+  std::string prefix;               // the path begins with this
+  std::vector<std::string> inners;  // then contains these, in this order, apart
+  // Highest score a match can have: the pattern's '/' count when it has no
+  // "**" (a star never matches '/'), else unbounded (-1).
+  int max_score;
+};
+literal_parts_t literal_parts(std::string_view pattern);
 
 // Compiles an expression with no options; null on failure.
 pcre2_code* compile_expression(std::string_view regex);
