@@ -15,9 +15,10 @@ APACHE2 = "/usr/sbin/apache2"
 MODULES_DIR = "/usr/lib/apache2/modules"
 
 
-# httpd names the source position at debug level only.
+# httpd names the source position at debug level only, and an error status
+# ("(21)Is a directory: ") when the message carries one.
 _MESSAGE = re.compile(r"\[authnz_zeb:(\w+)\] \[pid [^\]]*\] (?:\S+\(\d+\): )?"
-                      r"(?:\[client [^\]]*\] )?(.*)$")
+                      r"(?:\(-?\d+\)[^:]*: )?(?:\[client [^\]]*\] )?(.*)$")
 
 
 def _module_messages(text):
