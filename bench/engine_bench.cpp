@@ -4,11 +4,11 @@
 //   literal     the plain algorithm: every wildcard translated and compiled
 //               again on every decision, the absolute list scanned
 //   subversion  svn_repos_authz_check_access on equivalent authz rules
-// Subversion's model differs from the engine's (it denies what no rule
-// covers and orders rules differently), so its rules are equivalent in
-// sections and rights, not in every answer: this compares speed, not
-// correctness. The engine and the literal algorithm must agree everywhere;
-// a disagreement is reported and fails the run.
+// Subversion ranks the rules that match a path by a precedence of its own,
+// not the engine's, so its rules are equivalent in sections and rights, not
+// in every answer: this compares speed, not correctness. The engine and the
+// literal algorithm must agree everywhere; a disagreement is reported and
+// fails the run.
 #include <cstdint>
 #include <cstdio>
 

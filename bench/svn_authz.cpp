@@ -74,6 +74,10 @@ std::string svn_authz_rules(const std::vector<std::string>& pbps, const std::str
       it->second = std::min(it->second, action_of(pbp));
     }
   }
+  // The engine allows what no PBP covers, Subversion denies it: a root
+  // section with every right stands for the engine's default.
+  std::string root = section_of("/", repos);
+  if (rights.try_emplace(root, PBP_COMMIT_ACCESS).second) order.insert(order.begin(), root);
   std::string text;
   for (const std::string& section : order) {
     text += section + "\n" + user + " = " + rights_of(rights[section]) + "\n\n";

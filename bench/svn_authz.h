@@ -19,7 +19,9 @@ namespace zeb_bench {
 // "[:glob:repos:/pattern]" section per wildcard PBP; "view" becomes "r",
 // "commit" "rw", any other action no rights. PBPs on the same section merge
 // to the lower right, as the engine merges them. Strings without ':' and
-// relative paths, which never apply in the engine, are left out.
+// relative paths, which never apply in the engine, are left out. Unless a
+// PBP names the root, a "[repos:/]" section gives every right, as the engine
+// allows what no PBP covers.
 std::string svn_authz_rules(const std::vector<std::string>& pbps, const std::string& repos,
                             const std::string& user);
 

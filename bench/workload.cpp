@@ -86,7 +86,6 @@ std::vector<std::string> absolute_pbps(draw& d, int count) {
     std::string written = subtree_form ? (path == "/" ? "/**" : path + "/**") : path;
     pbps.push_back(action + written);
   };
-  if (count > 0) add("view:", "/", false);
   while (static_cast<int>(pbps.size()) < count) {
     components node = random_node(d);
     std::size_t depth = 2 + d.below(5);

@@ -18,10 +18,12 @@ class SvnAuthzTest : public ::testing::Test {
   apr_pool_t* pool_ = nullptr;
 };
 
+constexpr const char* kOpenRoot = "[r:/]\nu = rw\n\n";
+
 TEST_F(SvnAuthzTest, SectionPerPbp) {
   struct row {
     const char* pbp;
-    const char* text;  // empty: the PBP gives no section
+    std::string text;  // the sections after the open root
   };
   const row rows[] = {
       {"view:/trunk", "[r:/trunk]\nu = r\n\n"},
@@ -30,7 +32,6 @@ TEST_F(SvnAuthzTest, SectionPerPbp) {
       {"other:/x", "[r:/x]\nu = \n\n"},
       {"view://a//b/", "[r:/a/b]\nu = r\n\n"},
       {"view:/a/**", "[r:/a]\nu = r\n\n"},
-      {"view:/**", "[r:/]\nu = r\n\n"},
       {"view:/a/*", "[:glob:r:/a/*]\nu = r\n\n"},
       {"view:/a/**/b", "[:glob:r:/a/**/b]\nu = r\n\n"},
       {"view:/*/**", "[:glob:r:/*/**]\nu = r\n\n"},
@@ -39,15 +40,15 @@ TEST_F(SvnAuthzTest, SectionPerPbp) {
       {"junk", ""},
   };
   for (const row& r : rows) {
-    EXPECT_EQ(svn_authz_rules({r.pbp}, "r", "u"), r.text) << r.pbp;
+    EXPECT_EQ(svn_authz_rules({r.pbp}, "r", "u"), kOpenRoot + r.text) << r.pbp;
   }
 }
 
 TEST_F(SvnAuthzTest, SameSectionMergesToLowerRight) {
   EXPECT_EQ(svn_authz_rules({"commit:/a", "view:/a/", "commit:/a/**"}, "r", "u"),
-            "[r:/a]\nu = r\n\n");
-  EXPECT_EQ(svn_authz_rules({"view:/a/*", "none:/a/*", "view:/b"}, "r", "u"),
-            "[:glob:r:/a/*]\nu = \n\n[r:/b]\nu = r\n\n");
+            std::string(kOpenRoot) + "[r:/a]\nu = r\n\n");
+  EXPECT_EQ(svn_authz_rules({"view:/a/*", "none:/a/*", "view:/"}, "r", "u"),
+            "[:glob:r:/a/*]\nu = \n\n[r:/]\nu = r\n\n");
 }
 
 TEST_F(SvnAuthzTest, SubversionDecidesOnTheRules) {
@@ -76,8 +77,13 @@ TEST_F(SvnAuthzTest, SubversionDecidesOnTheRules) {
       {{"commit:/a", "view:/a/"}, "/a/x", PBP_COMMIT_ACCESS, false},
       {{"commit:/a", "view:/a/"}, "/a/x", PBP_VIEW_ACCESS, true},
       {{"view:/", "junk:/a"}, "/a/b", PBP_VIEW_ACCESS, false},
-      // Subversion denies what no rule covers, where the engine allows.
-      {{"view:/a"}, "/b", PBP_VIEW_ACCESS, false},
+      // What no PBP covers is open, as in the engine.
+      {{"view:/a"}, "/b", PBP_COMMIT_ACCESS, true},
+      {{"view:/a"}, "/a/b", PBP_COMMIT_ACCESS, false},
+      // A PBP on the root replaces the open root.
+      {{"none:/**", "view:/a"}, "/b", PBP_VIEW_ACCESS, false},
+      {{"view:/.", "commit:/a"}, "/b", PBP_COMMIT_ACCESS, false},
+      {{"view:/.", "commit:/a"}, "/b", PBP_VIEW_ACCESS, true},
   };
   for (const row& r : rows) {
     svn_authz_checker checker(svn_authz_rules(r.pbps, "repo", "alice"), "repo", "alice");
