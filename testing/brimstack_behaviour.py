@@ -33,8 +33,8 @@ Shape keys may also be given as params of any of these kinds and of slow.
 from brimstack_soap import ARRAY_OPERATIONS, OPERATIONS
 
 SHAPE_KEYS = {"response_name", "response_ns", "return_name", "extra_children", "array_type",
-              "size_delta", "positions", "position_outside", "multiref", "nil_item", "role_id_first",
-              "nil_return", "no_return", "malformed"}
+              "size_delta", "positions", "position_outside", "multiref", "nil_item",
+              "role_id_first", "nil_return", "no_return", "malformed"}
 
 REPLY_KINDS = {"fault", "raw", "close"}
 

@@ -24,8 +24,11 @@ START_TIMEOUT = 20.0
 
 
 class BrimstackServer:
-    def __init__(self, config, tls=False, host="127.0.0.1", verbose=False):
+    def __init__(self, config, tls=False, host="127.0.0.1", verbose=False, behaviours=()):
+        """`behaviours`: dicts as for misbehave() (with "operation" and
+        "kind"), set when the server starts."""
         self.config = config
+        self.behaviours = list(behaviours)
         self.tls = tls
         self.host = host
         self.verbose = verbose
@@ -60,13 +63,17 @@ class BrimstackServer:
             command.append("--tls")
         if self.verbose:
             command.append("--verbose")
+        for behaviour in self.behaviours:
+            command += ["--behaviour", json.dumps(behaviour)]
         with open(self.log_file, "w") as log:
             self.process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + START_TIMEOUT
         while not os.path.exists(port_file):
             if self.process.poll() is not None:
-                raise RuntimeError("brimstack server exited with %d: %s"
-                                   % (self.process.returncode, self.log()))
+                message = "brimstack server exited with %d: %s" % (self.process.returncode,
+                                                                  self.log())
+                self.stop()
+                raise RuntimeError(message)
             if time.monotonic() > deadline:
                 self.stop()
                 raise RuntimeError("brimstack server did not start in time")

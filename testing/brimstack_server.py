@@ -3,11 +3,13 @@
 
     brimstack_server.py --config CONFIG.json --port-file FILE
                         [--tls] [--host 127.0.0.1] [--port 0] [--verbose]
+                        [--behaviour JSON]...
 
 Serves POST /qv-soap/services/ScmListener (SOAP 1.1, RPC/encoded) over HTTP,
 or over HTTPS with --tls (a throw-away self-signed certificate made with the
 openssl command at start). Once listening it writes the port number to
-FILE (atomically). SIGTERM or SIGINT stop it cleanly.
+FILE (atomically). SIGTERM or SIGINT stop it cleanly. Each --behaviour is
+set at start as if posted to /control/behaviour (and is cleared by a reset).
 
 Every call's request key must verify against the configured shared secret
 (brimstack_key), else the answer is a SOAP fault. The configuration format
@@ -272,10 +274,14 @@ def main(argv=None):
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--verbose", action="store_true", help="log every request")
+    parser.add_argument("--behaviour", action="append", default=[],
+                        help="behaviour JSON as for /control/behaviour; repeatable")
     args = parser.parse_args(argv)
 
     with open(args.config) as f:
         state = ServiceState(Directory(json.load(f)))
+    for behaviour in args.behaviour:
+        state.set_behaviours(brimstack_behaviour.parse(json.loads(behaviour)))
     workdir = tempfile.mkdtemp(prefix="brimstack-")
     try:
         tls_context = make_tls_context(workdir) if args.tls else None

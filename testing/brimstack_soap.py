@@ -176,7 +176,8 @@ class _Writer:
         if value is None:
             return '%s<%s xsi:type="SOAP-ENC:Array" xsi:nil="true"/>\n' % (indent, name)
         if operation == "getRolePathsList":
-            return self.array(name, value, "ns2:RolePathsListDO", self.role_item, indent, outer=True)
+            return self.array(name, value, "ns2:RolePathsListDO", self.role_item, indent,
+                              outer=True)
         if self.shape.get("multiref"):
             ref = "id%d" % len(self.multirefs)
             self.multirefs.append(self.array(

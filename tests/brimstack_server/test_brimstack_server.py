@@ -11,7 +11,7 @@ from conftest import CONFIG, SECRET
 
 from brimstack_fixture import SERVER_SCRIPT, BrimstackServer
 from brimstack_key import make_request_key
-from soap_client import call, parse_response, post, request_body
+from soap_client import call, parse_response, post
 
 ALICE_ROLES = [
     {"repoPathAndPerm": ["view:/", "commit:/trunk"], "repoRoleId": "101"},
@@ -73,8 +73,9 @@ def test_role_paths_list_can_be_unsupported(fresh):
 
 def test_utf8_strings_round_trip(fresh):
     name = "j\u00fcrgen"
+    roles = [{"pbps": ["view:/\u00e9t\u00e9"]}]
     fresh.set_config({"shared_secret": SECRET, "users": {
-        name: {"password": "\u00e4\u00df", "repositories": {"r": [{"pbps": ["view:/\u00e9t\u00e9"]}]}}}})
+        name: {"password": "\u00e4\u00df", "repositories": {"r": roles}}}})
     status, body = call(fresh, "isValidUser", valid_user_params(name, "\u00e4\u00df", "r"))
     assert parse_response(body) == 0
     status, body = call(fresh, "getRolePaths", role_params(name, "r"))
@@ -266,3 +267,12 @@ def test_sigterm_stops_cleanly_and_port_file_is_whole(tmp_path):
     finally:
         if process.poll() is None:
             process.kill()
+
+
+def test_behaviours_given_at_start():
+    behaviours = [{"operation": "isValidUser", "kind": "raw", "status": 503, "times": 1}]
+    with BrimstackServer(CONFIG, behaviours=behaviours) as server:
+        params = valid_user_params("alice", "wonder land", "repo1")
+        assert [call(server, "isValidUser", params)[0] for _ in range(2)] == [503, 200]
+    with pytest.raises(RuntimeError):
+        BrimstackServer(CONFIG, behaviours=[{"operation": "isValidUser", "kind": "?"}]).start()

@@ -52,7 +52,9 @@ std::string http_exchange(int port, const std::string& request) {
 
 }  // namespace
 
-brimstack_process::brimstack_process(const std::string& config_json, bool tls) : tls_(tls) {
+brimstack_process::brimstack_process(const std::string& config_json, bool tls,
+                                     const std::vector<std::string>& behaviours)
+    : tls_(tls) {
   char dir_template[] = "/tmp/brimstack-test-XXXXXX";
   if (mkdtemp(dir_template) == nullptr) throw std::runtime_error("mkdtemp failed");
   dir_ = dir_template;
@@ -60,15 +62,21 @@ brimstack_process::brimstack_process(const std::string& config_json, bool tls) :
   const std::string log = dir_ + "/server.log";
   std::ofstream(config) << config_json;
 
+  std::vector<const char*> argv{ZEB_PYTHON,     BRIMSTACK_SERVER_SCRIPT, "--config",
+                                config.c_str(), "--port-file",           port_file.c_str()};
+  if (tls) argv.push_back("--tls");
+  for (const std::string& behaviour : behaviours) {
+    argv.push_back("--behaviour");
+    argv.push_back(behaviour.c_str());
+  }
+  argv.push_back(nullptr);
+
   pid_ = fork();
   if (pid_ == 0) {
     int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     dup2(out, 1);
     dup2(out, 2);
-    const char* argv[] = {
-        ZEB_PYTHON,        BRIMSTACK_SERVER_SCRIPT, "--config", config.c_str(), "--port-file",
-        port_file.c_str(), tls ? "--tls" : nullptr, nullptr};
-    execv(ZEB_PYTHON, const_cast<char* const*>(argv));
+    execv(ZEB_PYTHON, const_cast<char* const*>(argv.data()));
     _exit(127);
   }
   if (pid_ < 0) throw std::runtime_error("fork failed");

@@ -6,12 +6,15 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 class brimstack_process {
  public:
-  // Starts the server with this configuration JSON; throws std::runtime_error
-  // when it does not come up.
-  brimstack_process(const std::string& config_json, bool tls);
+  // Starts the server with this configuration JSON and these behaviours (JSON
+  // as for misbehave) set from the start; throws std::runtime_error when it
+  // does not come up.
+  brimstack_process(const std::string& config_json, bool tls,
+                    const std::vector<std::string>& behaviours = {});
   ~brimstack_process();
   brimstack_process(const brimstack_process&) = delete;
   brimstack_process& operator=(const brimstack_process&) = delete;

@@ -425,6 +425,32 @@ TEST_F(scm_client_server, fault_texts_and_typed_detail) {
   EXPECT_NE(std::string(rendered).find("role service down"), std::string::npos) << rendered;
 }
 
+// Error replies that carry no SOAP fault: the status is the error code, and
+// the text a caller logs names it and shows the body sent.
+TEST_F(scm_client_server, http_errors_keep_status_and_body) {
+  struct {
+    const char* params;
+    int expected;
+    const char* body;
+  } cases[] = {
+      {R"("status": 503, "body": "busy", "content_type": "text/plain")", 503, "busy"},
+      {R"("status": 404, "body": "gone", "content_type": "text/plain")", 404, "gone"},
+      {R"("status": 500)", 500, nullptr},
+      {R"("status": 502)", 502, nullptr},
+  };
+  for (const auto& c : cases) {
+    server_->reset();
+    misbehave("getRolePaths", "raw", c.params);
+    std::optional<strings> paths;
+    ASSERT_EQ(role_paths(&paths), c.expected) << c.params;
+    char rendered[2048];
+    soap_sprint_fault(&soap_, rendered, sizeof rendered);
+    std::string text(rendered);
+    EXPECT_NE(text.find(std::to_string(c.expected)), std::string::npos) << text;
+    if (c.body != nullptr) EXPECT_NE(text.find(c.body), std::string::npos) << text;
+  }
+}
+
 TEST_F(scm_client_server, slow_reply_within_the_time_out_succeeds) {
   misbehave("getBrandingExternalSystemId", "slow", R"("seconds": 0.5)");
   soap_.recv_timeout = 5;
@@ -492,36 +518,65 @@ TEST_F(scm_client_server, counters_count_each_call) {
 
 // --- HTTPS ----------------------------------------------------------------------
 
-TEST(scm_client_server_tls, calls_over_https) {
-  apr_initialize();
-  apr_pool_t* pool;
-  apr_pool_create(&pool, nullptr);
-  brimstack_process server(kConfig, true);
-  struct soap soap;
-  soap_ssl_init();
-  soap_init2(&soap, SOAP_C_UTFSTRING | SOAP_XML_INDENT, SOAP_C_UTFSTRING | SOAP_XML_INDENT);
-  soap_set_namespaces(&soap, namespaces);
-  soap.recv_timeout = soap.send_timeout = soap.connect_timeout = 10;
-  ASSERT_EQ(soap_ssl_client_context(&soap, SOAP_SSL_NO_AUTHENTICATION, nullptr, nullptr, nullptr,
-                                    nullptr, nullptr),
-            SOAP_OK);
-  char* key = const_cast<char*>(scm_requestkey_create(kSecret, pool, pool));
+struct tls_case {
+  const char* name;
+  const char* behaviour;  // set at the server's start; empty: none
+  int recv_timeout;
+  int expected;
+};
+
+class tls_calls : public ::testing::TestWithParam<tls_case> {
+ protected:
+  void SetUp() override {
+    apr_initialize();
+    apr_pool_create(&pool_, nullptr);
+    soap_ssl_init();
+    soap_init2(&soap_, SOAP_C_UTFSTRING | SOAP_XML_INDENT, SOAP_C_UTFSTRING | SOAP_XML_INDENT);
+    soap_set_namespaces(&soap_, namespaces);
+    ASSERT_EQ(soap_ssl_client_context(&soap_, SOAP_SSL_NO_AUTHENTICATION, nullptr, nullptr, nullptr,
+                                      nullptr, nullptr),
+              SOAP_OK);
+  }
+  void TearDown() override {
+    soap_destroy(&soap_);
+    soap_end(&soap_);
+    soap_done(&soap_);
+    apr_pool_destroy(pool_);
+    apr_terminate();
+  }
+
+  apr_pool_t* pool_ = nullptr;
+  struct soap soap_;
+};
+
+TEST_P(tls_calls, end_as_over_http) {
+  const tls_case& c = GetParam();
+  std::vector<std::string> behaviours;
+  if (*c.behaviour) behaviours.emplace_back(c.behaviour);
+  brimstack_process server(kConfig, true, behaviours);
+  soap_.recv_timeout = c.recv_timeout;
+  char* key = const_cast<char*>(scm_requestkey_create(kSecret, pool_, pool_));
   char* id = nullptr;
-  EXPECT_EQ(soap_call_ScmListenerServiceNS__getBrandingExternalSystemId(&soap, server.url().c_str(),
-                                                                        kAction, key, &id),
-            SOAP_OK);
+  ASSERT_EQ(soap_call_ScmListenerServiceNS__getBrandingExternalSystemId(
+                &soap_, server.url().c_str(), kAction, key, &id),
+            c.expected);
+  if (c.expected != SOAP_OK) return;
   EXPECT_STREQ(id, "exsy1001");
   ScmListenerServiceNS__getRolePathsListResponse response;
   ASSERT_EQ(soap_call_ScmListenerServiceNS__getRolePathsList(
-                &soap, server.url().c_str(), kAction, key, const_cast<char*>("alice"),
+                &soap_, server.url().c_str(), kAction, key, const_cast<char*>("alice"),
                 const_cast<char*>("exsy1001"), const_cast<char*>("repo1"), &response),
             SOAP_OK);
   EXPECT_EQ(read_roles(response._getRolePathsListReturn), kAliceRoles);
-  soap_destroy(&soap);
-  soap_end(&soap);
-  soap_done(&soap);
-  apr_pool_destroy(pool);
-  apr_terminate();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    scm_client_server, tls_calls,
+    ::testing::Values(
+        tls_case{"answered", "", 10, SOAP_OK},
+        tls_case{"closed", R"({"operation": "*", "kind": "close"})", 10, SOAP_EOF},
+        tls_case{"timed_out", R"({"operation": "*", "kind": "slow", "seconds": 3})", 1, SOAP_EOF},
+        tls_case{"fault", R"({"operation": "*", "kind": "fault"})", 10, SOAP_SVR_FAULT}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
