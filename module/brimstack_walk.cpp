@@ -42,6 +42,16 @@ const char* destination_path(const apr_uri_t& uri, request_rec* r) {
   return path;
 }
 
+// mod_dav_svn splits any path by the length of the location's root, so a
+// destination elsewhere would be judged as some path of this repository.
+bool lies_within(const char* path, const char* base) {
+  if (base == nullptr) return false;
+  std::size_t n = std::strlen(base);
+  while (n > 1 && base[n - 1] == '/') --n;
+  if (std::strncmp(path, base, n) != 0) return false;
+  return n == 1 || path[n] == '\0' || path[n] == '/';
+}
+
 int refuse_destination(request_rec* r, const char* destination) {
   ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "%s destination '%s' maps to no repository path",
                 r->method, destination);
@@ -80,6 +90,11 @@ int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const 
     return 0;
   }
 
+  if (!lies_within(dest, conf->base_uri)) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "%s destination '%s' lies outside '%s'", r->method,
+                  dest, conf->base_uri);
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
   const char* dest_repos_name = nullptr;
   const char* dest_repos_path = nullptr;
   if (int rc = get_reposinfo(&dest_repos_name, &dest_repos_path, r, dest, conf); rc != 0) {
