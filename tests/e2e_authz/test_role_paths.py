@@ -1,0 +1,112 @@
+"""Role paths: retrieval from the service, the value shared through
+memcached, and the choice and fallback between the two operations."""
+
+import pytest
+
+from authz_site import LONG_ROLE_ID, record, role_paths_key
+
+FETCHED = "Fetched getRolePaths()/getRolePathsList() API response from memcached"
+
+
+def test_second_connection_takes_role_paths_from_memcached(site):
+    site.start()
+    assert site.request("reader", "/trunk/README").status == 200
+    assert site.calls("getRolePathsList") == 1
+
+    mark = site.mark()
+    assert site.request("reader", "/trunk/README").status == 200
+    assert FETCHED in site.messages(mark)
+    assert site.calls("getRolePathsList") == 1
+    assert site.calls("getRolePaths") == 0
+
+
+@pytest.mark.parametrize("user, stored", [
+    ("reader", record("301", ["view:/"])),
+    ("dev", record("201", ["view:/", "commit:/trunk", "view:/trunk/docs", "view:/trunk/src/lib",
+                           "none:/trunk/secret", "commit:/branches",
+                           "view:/branches/rel/main.c"])),
+    # No role: an empty value, so the service is not asked again.
+    ("norole", b""),
+    # A role the record cannot hold is used but never stored.
+    ("mover", None),
+    ("longid", None),
+])
+def test_answer_is_stored_only_when_it_can_be_read_back_whole(site, user, stored):
+    site.start()
+    site.request(user, "/trunk/README")
+    assert site.zeb.memcached.get(role_paths_key(user)) == stored
+
+
+def test_unstorable_answer_still_decides_the_connection(site):
+    site.start()
+    client = site.zeb.client()
+    for path, status in [("/trunk/README", 200), ("/trunk/secret/key.txt", 403)]:
+        assert client.request("/svn/repo1" + path, "longid", "longidpw").status == status
+    assert ("Checking against role '%s'" % LONG_ROLE_ID) in \
+        [m for _, m in site.zeb.httpd.module_lines()]
+    assert "Unable to stash getRolePathsList() API response in memcached" in \
+        [m for _, m in site.zeb.httpd.module_lines()]
+
+
+@pytest.mark.parametrize("value", [
+    b"garbage",
+    record("301", ["view:/"])[:-3],
+    # A count that runs past the end of the value.
+    record("301", ["view:/"])[:40] + (5).to_bytes(8, "little") + b"view:/\0" + b"\0" * 8,
+])
+def test_malformed_stored_value_is_replaced_by_the_service_answer(site, value):
+    site.start()
+    site.zeb.memcached.set(role_paths_key("reader"), value)
+    assert site.request("reader", "/trunk/README").status == 200
+    assert site.calls("getRolePathsList") == 1
+    assert site.zeb.memcached.get(role_paths_key("reader")) == record("301", ["view:/"])
+
+
+def test_stored_value_decides_without_the_service(site):
+    """A value written by another process is read record by record."""
+    site.start()
+    site.zeb.memcached.set(role_paths_key("reader"),
+                           record("7", ["view:/", "none:/trunk/docs"]) + record("8", []))
+    client = site.zeb.client()
+    assert client.request("/svn/repo1/trunk/README", "reader", "readerpw").status == 200
+    # Role 8 holds no PBP, so it gives commit everywhere.
+    assert client.request("/svn/repo1/trunk/a", "reader", "readerpw", method="PUT").status != 403
+    assert site.calls("getRolePathsList") == 0
+
+
+def test_role_paths_list_failure_falls_back_to_role_paths(site):
+    site.start()
+    site.zeb.brimstack.misbehave("getRolePathsList", "fault", faultstring="no such operation")
+    mark = site.mark()
+    assert site.request("dev", "/trunk/README").status == 200
+    seen = site.zeb.httpd.messages_since(mark)
+    assert any(level == "error" and m.startswith("getRolePathsList() API FAILED: ")
+               and "no such operation" in m for level, m in seen)
+    assert ("debug", "Stashed getRolePaths() API response in memcached") in seen
+    assert site.calls("getRolePaths") == 1
+    # The strings of all roles, filed under one role.
+    stored = site.zeb.memcached.get(role_paths_key("dev"))
+    assert stored.startswith(b"NONE\0")
+    assert site.request("dev", "/trunk/secret/key.txt").status == 403
+
+
+@pytest.mark.parametrize("role_paths_fails, status", [(False, 200), (True, 500)])
+def test_use_role_paths_api_asks_only_get_role_paths(site, role_paths_fails, status):
+    site.start(properties=site.zeb.default_properties(**{"svn.authnz.use_role_paths_api": "on"}))
+    if role_paths_fails:
+        site.zeb.brimstack.misbehave("getRolePaths", "fault", faultstring="down")
+    assert site.request("reader", "/trunk/README").status == status
+    assert site.calls("getRolePathsList") == 0
+    assert site.calls("getRolePaths") == 1
+    stored = site.zeb.memcached.get(role_paths_key("reader"))
+    assert stored == (None if role_paths_fails else record("NONE", ["view:/"]))
+
+
+def test_failed_retrieval_is_retried_on_the_same_connection(site):
+    site.start()
+    site.zeb.brimstack.misbehave("getRolePathsList", "fault", faultstring="down")
+    site.zeb.brimstack.misbehave("getRolePaths", "fault", faultstring="down", times=1)
+    client = site.zeb.client()
+    assert client.request("/svn/repo1/trunk/README", "reader", "readerpw").status == 500
+    assert client.request("/svn/repo1/trunk/README", "reader", "readerpw").status == 200
+    assert site.calls("getRolePaths") == 2
