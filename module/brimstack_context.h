@@ -8,6 +8,8 @@
 #include <apr_pools.h>
 #include <apr_tables.h>
 #include <stdsoap2.h>
+// Only gSOAP's own build reads it; httpd's headers define it differently.
+#undef HAVE_TIMEGM
 
 #include "mod_authnz_zeb.h"
 #include "zeb_authorizer.h"

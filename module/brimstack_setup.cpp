@@ -7,9 +7,11 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "brimstack_cache.h"
 #include "brimstack_properties.h"
+#include "brimstack_runtime.h"
 #include "brimstack_soap.h"
 #include "scm_requestkey.h"
 #include "zeb_memcache.h"
@@ -20,13 +22,14 @@ APLOG_USE_MODULE(authnz_zeb);
 namespace {
 
 constexpr soap_mode kSoapMode = SOAP_C_UTFSTRING | SOAP_XML_INDENT;
-constexpr int kDefaultTimeout = 60;
-constexpr int kDefaultProxyPort = 8080;
 constexpr std::size_t kFaultBufferSize = 2048;
 constexpr char kExtSysIdKey[] = "extsysid";
 
+std::once_flag ssl_library_initialized;
+
 int init_tls_runtime(ctx_data* ctx, request_rec* r) {
-  soap_ssl_init();
+  // The engine's own guard against repeated initialization is not thread-safe.
+  std::call_once(ssl_library_initialized, soap_ssl_init);
   if (CRYPTO_thread_setup() != 0) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Cannot setup OpenSSL thread mutex");
     return HTTP_INTERNAL_SERVER_ERROR;
@@ -43,25 +46,11 @@ int init_tls_runtime(ctx_data* ctx, request_rec* r) {
   return OK;
 }
 
-void set_proxy(ctx_data* ctx) {
-  apr_hash_t* props = ctx->properties_hash;
-  const char* host = get_property(props, "dwmain.integration.http_proxy_host", nullptr);
-  if (host == nullptr) return;
-  ctx->soap.proxy_host = host;
-  ctx->soap.proxy_port =
-      get_int_property(props, "dwmain.integration.http_proxy_port", kDefaultProxyPort);
-  ctx->soap.proxy_userid = get_property(props, "dwmain.integration.http_proxy_username", nullptr);
-  ctx->soap.proxy_passwd = get_property(props, "dwmain.integration.http_proxy_password", nullptr);
-}
-
 void set_timeouts(ctx_data* ctx, request_rec* r) {
-  const bool present = get_property(ctx->properties_hash, "svn.authnz.timeout", nullptr) != nullptr;
-  const int timeout = get_int_property(ctx->properties_hash, "svn.authnz.timeout", kDefaultTimeout);
-  ctx->soap.recv_timeout = timeout;
-  ctx->soap.send_timeout = timeout;
-  ctx->soap.connect_timeout = timeout;
+  bool defaulted = false;
+  const int timeout = apply_timeouts(&ctx->soap, ctx->properties_hash, &defaulted);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP timeout set to %d seconds%s", timeout,
-                present ? "" : " (default)");
+                defaulted ? " (default)" : "");
 }
 
 int read_scm_properties_id(const char** id, ctx_data* ctx, request_rec* r) {
@@ -125,7 +114,7 @@ int create_soap_environment(ctx_data* ctx, request_rec* r) {
     ctx->soap_initialized = 1;
   }
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP runtime environment created successfully!");
-  set_proxy(ctx);
+  apply_proxy_settings(&ctx->soap, ctx->properties_hash);
   set_timeouts(ctx, r);
   return OK;
 }

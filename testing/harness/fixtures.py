@@ -25,7 +25,7 @@ USERS = {
               "repositories": {"repo1": [{"id": "101", "pbps": ["commit:/"]}],
                                "repo2": [{"id": "102", "pbps": ["view:/"]}]}},
     "bob": {"password": "builder", "repositories": {"repo1": [{"id": "103", "pbps": ["view:/"]}]}},
-    "guest": {"password": "visitor", "repositories": {"repo1": []}},
+    "guest": {"password": "visitor", "repositories": {"repo1": [{"id": "104", "pbps": ["view:/"]}]}},
 }
 REPOSITORIES = ["repo1", "repo2"]
 

@@ -1,0 +1,22 @@
+#include "brimstack_runtime.h"
+
+#include "brimstack_properties.h"
+
+void apply_proxy_settings(struct soap* soap, apr_hash_t* props) {
+  const char* host = get_property(props, "dwmain.integration.http_proxy_host", nullptr);
+  if (host == nullptr) return;
+  soap->proxy_host = host;
+  soap->proxy_port =
+      get_int_property(props, "dwmain.integration.http_proxy_port", kDefaultProxyPort);
+  soap->proxy_userid = get_property(props, "dwmain.integration.http_proxy_username", nullptr);
+  soap->proxy_passwd = get_property(props, "dwmain.integration.http_proxy_password", nullptr);
+}
+
+int apply_timeouts(struct soap* soap, apr_hash_t* props, bool* defaulted) {
+  *defaulted = get_property(props, "svn.authnz.timeout", nullptr) == nullptr;
+  const int timeout = get_int_property(props, "svn.authnz.timeout", kDefaultSoapTimeout);
+  soap->recv_timeout = timeout;
+  soap->send_timeout = timeout;
+  soap->connect_timeout = timeout;
+  return timeout;
+}

@@ -1,0 +1,22 @@
+// Settings of a connection's SOAP runtime taken from the properties.
+#ifndef BRIMSTACK_RUNTIME_H
+#define BRIMSTACK_RUNTIME_H
+
+#include <apr_hash.h>
+#include <stdsoap2.h>
+// Only gSOAP's own build reads it; httpd's headers define it differently.
+#undef HAVE_TIMEGM
+
+inline constexpr int kDefaultSoapTimeout = 60;
+inline constexpr int kDefaultProxyPort = 8080;
+
+// HTTP proxy from the properties; none when no proxy host is set. A proxy
+// host without a port uses kDefaultProxyPort.
+void apply_proxy_settings(struct soap* soap, apr_hash_t* props);
+
+// Connect, send and receive time-outs from "svn.authnz.timeout" (seconds; 0
+// is none). Returns the value set; *defaulted tells whether the property was
+// absent.
+int apply_timeouts(struct soap* soap, apr_hash_t* props, bool* defaulted);
+
+#endif

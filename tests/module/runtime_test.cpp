@@ -1,0 +1,88 @@
+#include <apr_general.h>
+#include <gtest/gtest.h>
+
+#include <apr_strings.h>
+
+#include <map>
+#include <string>
+
+#include "brimstack_runtime.h"
+
+namespace {
+
+class module_runtime : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { apr_initialize(); }
+  void SetUp() override {
+    apr_pool_create(&pool_, nullptr);
+    soap_init(&soap_);
+  }
+  void TearDown() override {
+    soap_done(&soap_);
+    apr_pool_destroy(pool_);
+  }
+  apr_hash_t* props(const std::map<std::string, std::string>& values) {
+    apr_hash_t* h = apr_hash_make(pool_);
+    for (const auto& [k, v] : values) {
+      apr_hash_set(h, apr_pstrdup(pool_, k.c_str()), APR_HASH_KEY_STRING,
+                   apr_pstrdup(pool_, v.c_str()));
+    }
+    return h;
+  }
+  apr_pool_t* pool_ = nullptr;
+  struct soap soap_;
+};
+
+TEST_F(module_runtime, ProxySettings) {
+  struct Case {
+    std::map<std::string, std::string> values;
+    const char* host;
+    int port;
+    const char* user;
+    const char* password;
+  } cases[] = {
+      {{}, nullptr, -1, nullptr, nullptr},
+      {{{"dwmain.integration.http_proxy_port", "3128"}}, nullptr, -1, nullptr, nullptr},
+      {{{"dwmain.integration.http_proxy_host", "proxy"}}, "proxy", 8080, nullptr, nullptr},
+      {{{"dwmain.integration.http_proxy_host", "proxy"},
+        {"dwmain.integration.http_proxy_port", "3128"},
+        {"dwmain.integration.http_proxy_username", "u"},
+        {"dwmain.integration.http_proxy_password", "p"}},
+       "proxy",
+       3128,
+       "u",
+       "p"},
+  };
+  for (const auto& c : cases) {
+    soap_.proxy_host = nullptr;
+    soap_.proxy_port = -1;
+    soap_.proxy_userid = nullptr;
+    soap_.proxy_passwd = nullptr;
+    apply_proxy_settings(&soap_, props(c.values));
+    EXPECT_STREQ(c.host, soap_.proxy_host);
+    EXPECT_EQ(c.port, soap_.proxy_port);
+    EXPECT_STREQ(c.user, soap_.proxy_userid);
+    EXPECT_STREQ(c.password, soap_.proxy_passwd);
+  }
+}
+
+TEST_F(module_runtime, Timeouts) {
+  struct Case {
+    const char* value;  // null: property absent
+    int expected;
+    bool defaulted;
+  } cases[] = {
+      {nullptr, 60, true}, {"5", 5, false}, {"0", 0, false}, {"soon", 0, false}, {"-3", -3, false}};
+  for (const auto& c : cases) {
+    std::map<std::string, std::string> values;
+    if (c.value != nullptr) values["svn.authnz.timeout"] = c.value;
+    bool defaulted = !c.defaulted;
+    EXPECT_EQ(c.expected, apply_timeouts(&soap_, props(values), &defaulted));
+    EXPECT_EQ(c.defaulted, defaulted);
+    EXPECT_EQ(c.expected, soap_.recv_timeout);
+    EXPECT_EQ(c.expected, soap_.send_timeout);
+    EXPECT_EQ(c.expected, soap_.connect_timeout);
+  }
+}
+
+}  // namespace
