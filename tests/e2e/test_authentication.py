@@ -1,6 +1,8 @@
 """Authentication of Basic credentials through the connection cache,
 memcached and the stand-in server's isValidUser, on keep-alive connections."""
 
+import time
+
 from harness.processes import free_port
 
 
@@ -171,3 +173,27 @@ def test_service_fault_refuses_without_caching(zeb):
     assert zeb.memcached.get("alice:wonderland:isvaliduser") is None
     assert any(level == "error" and "directory down" in m
                for level, m in zeb.httpd.module_lines())
+
+
+def test_unreachable_memcached_leaves_the_service_in_charge(zeb):
+    address = "127.0.0.1:%d" % free_port()
+    zeb.start(locations=[zeb.location(memcache_server=address)])
+    client = zeb.client()
+    assert client.request("/svn/repo1/", "alice", "wonderland").status == 200
+    assert ("warn", "Failed connecting to memcached server at '%s'" % address) in \
+        zeb.httpd.module_lines()
+    assert "Unable to stash isValidUser() API response in memcached" in \
+        [m for _, m in zeb.httpd.module_lines()]
+    assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
+    assert calls(zeb.brimstack) == 2
+
+
+def test_memcached_entries_expire_after_the_configured_ttl(zeb):
+    zeb.start(locations=[zeb.location(memcache_ttl="1")])
+    assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
+    assert zeb.memcached.get("alice:wonderland:isvaliduser") is not None
+    time.sleep(2.1)
+    assert zeb.memcached.get("alice:wonderland:isvaliduser") is None
+    assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
+    assert calls(zeb.brimstack) == 2
+
