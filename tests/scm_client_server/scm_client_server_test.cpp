@@ -107,6 +107,13 @@ class scm_client_server : public ::testing::Test {
                        (params.empty() ? "" : ", " + params) + "}");
   }
 
+  // The operation answers this exact body with HTTP 200.
+  static void raw_reply(const std::string& operation, const std::string& body) {
+    std::string escaped;
+    for (char ch : body) escaped += ch == '"' ? std::string("\\\"") : std::string(1, ch);
+    misbehave(operation, "raw", R"("body": ")" + escaped + "\"");
+  }
+
   int is_valid_user(const char* user, const char* password, const char* repo, int* answer) {
     return soap_call_ScmListenerServiceNS__isValidUser(
         &soap_, server_->url().c_str(), kAction, const_cast<char*>(key_), const_cast<char*>(user),
@@ -219,7 +226,10 @@ INSTANTIATE_TEST_SUITE_P(
                           false, kAliceRoles},
                       role_list_case{"nil_return", "", false, std::nullopt},
                       role_list_case{"no_return", "", false, std::nullopt}),
-    [](const auto& info) { return *info.param.kind ? info.param.kind : "plain"; });
+    [](const auto& info) {
+      return std::string(*info.param.kind ? info.param.kind : "plain") + "_" +
+             std::to_string(info.index);
+    });
 
 struct string_list_case {
   const char* kind;
@@ -285,6 +295,51 @@ TEST_F(scm_client_server, external_system_id_variants) {
   }
 }
 
+// Envelope-level variants, as raw replies to getBrandingExternalSystemId.
+TEST_F(scm_client_server, envelope_variants) {
+  const std::string soap11 = "http://schemas.xmlsoap.org/soap/envelope/";
+  const std::string soap12 = "http://www.w3.org/2003/05/soap-envelope";
+  auto envelope = [](const std::string& env_ns, const std::string& header, const std::string& value,
+                     const std::string& xsi_year = "2001") {
+    return R"(<e:Envelope xmlns:e=")" + env_ns + R"(" xmlns:xsi="http://www.w3.org/)" + xsi_year +
+           R"(/XMLSchema-instance" xmlns:n="urn:x">)" + header + "<e:Body><n:r>" + value +
+           "</n:r></e:Body></e:Envelope>";
+  };
+  struct {
+    const char* name;
+    std::string body;
+    bool ok;
+    std::optional<std::string> expected;
+  } cases[] = {
+      {"header entry skipped",
+       envelope(soap11, "<e:Header><n:note>x</n:note></e:Header>", "<v>id</v>"), true, "id"},
+      {"mustUnderstand entry",
+       envelope(soap11, R"(<e:Header><n:note e:mustUnderstand="1">x</n:note></e:Header>)",
+                "<v>id</v>"),
+       false, std::nullopt},
+      {"later envelope namespace", envelope(soap12, "", "<v>id</v>"), true, "id"},
+      {"references decoded", envelope(soap11, "", "<v>a&amp;b&lt;&#233;&#x4E2D;</v>"), true,
+       "a&b<\xc3\xa9\xe4\xb8\xad"},
+      {"utf-8 bytes kept", envelope(soap11, "", "<v>\xc3\xa9t\xc3\xa9</v>"), true,
+       "\xc3\xa9t\xc3\xa9"},
+      {"nil in an older xsi namespace", envelope(soap11, "", R"(<v xsi:nil="true"/>)", "1999"),
+       true, std::nullopt},
+      {"empty string", envelope(soap11, "", "<v></v>"), true, ""},
+  };
+  for (const auto& c : cases) {
+    server_->reset();
+    raw_reply("getBrandingExternalSystemId", c.body);
+    std::optional<std::string> id;
+    int status = external_system_id(&id);
+    if (!c.ok) {
+      EXPECT_NE(status, SOAP_OK) << c.name;
+      continue;
+    }
+    ASSERT_EQ(status, SOAP_OK) << c.name << ": " << fault_string();
+    EXPECT_EQ(id, c.expected) << c.name;
+  }
+}
+
 // --- isValidUser ----------------------------------------------------------------
 
 TEST_F(scm_client_server, is_valid_user_answers) {
@@ -324,10 +379,7 @@ TEST_F(scm_client_server, is_valid_user_int_encodings) {
   };
   for (const auto& c : cases) {
     server_->reset();
-    std::string body = head + c.value + tail;
-    std::string escaped;
-    for (char ch : body) escaped += ch == '"' ? std::string("\\\"") : std::string(1, ch);
-    misbehave("isValidUser", "raw", R"("body": ")" + escaped + "\"");
+    raw_reply("isValidUser", head + c.value + tail);
     int answer = -99;
     int status = is_valid_user("alice", "wonder land", "repo1", &answer);
     if (c.ok) {
