@@ -3,10 +3,11 @@
 #include <apr_general.h>
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <optional>
+#include <ostream>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "brimstack_process.h"
@@ -42,6 +43,11 @@ struct role {
   bool operator==(const role&) const = default;
 };
 using roles = std::vector<std::optional<role>>;
+
+void PrintTo(const role& r, std::ostream* os) {
+  *os << "{id " << ::testing::PrintToString(r.id) << ", pbps " << ::testing::PrintToString(r.pbps)
+      << "}";
+}
 
 std::optional<std::string> text(const char* s) {
   return s == nullptr ? std::nullopt : std::optional<std::string>(s);
