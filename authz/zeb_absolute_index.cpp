@@ -6,17 +6,18 @@
 namespace zeb {
 namespace {
 
-constexpr uint64_t kFnvOffset = 14695981039346656037ull;
-constexpr uint64_t kFnvPrime = 1099511628211ull;
-
-uint64_t hash_step(uint64_t hash, char c) {
-  return (hash ^ static_cast<unsigned char>(c)) * kFnvPrime;
-}
-
-uint64_t hash_of(const char* text, size_t length) {
-  uint64_t hash = kFnvOffset;
-  for (size_t i = 0; i < length; ++i) hash = hash_step(hash, text[i]);
-  return hash;
+// Hashes a prefix from its length and its last 16 bytes: constant time per
+// prefix, so probing every boundary of a path costs no pass per probe.
+// Entries that share length and ending only lengthen a probe sequence.
+uint64_t prefix_hash(const char* text, size_t length) {
+  uint64_t tail[2] = {0, 0};
+  const size_t taken = length < sizeof tail ? length : sizeof tail;
+  std::memcpy(reinterpret_cast<char*>(tail) + (sizeof tail - taken), text + length - taken, taken);
+  uint64_t hash = (tail[0] * 0x9E3779B97F4A7C15ull) ^ (tail[1] * 0xC2B2AE3D27D4EB4Full) ^
+                  (length * 0x165667B19E3779F9ull);
+  hash ^= hash >> 31;
+  hash *= 0xD6E8FEB86659FD93ull;
+  return hash ^ (hash >> 32);
 }
 
 // Canonical absolute paths: "/" or '/'-separated non-empty components with no
@@ -55,7 +56,7 @@ absolute_index* absolute_index::build(const apr_array_header_t* list, apr_pool_t
       continue;
     }
     const size_t length = std::strlen(item->path);
-    const uint64_t hash = hash_of(item->path, length);
+    const uint64_t hash = prefix_hash(item->path, length);
     size_t at = hash & index->mask_;
     while (index->slots_[at].path != nullptr) {
       if (index->slots_[at].length == length &&
@@ -66,6 +67,7 @@ absolute_index* absolute_index::build(const apr_array_header_t* list, apr_pool_t
     }
     index->slots_[at] = {item->path, length, hash, item};
     if (length > index->longest_) index->longest_ = length;
+    if (length < kLengthBits) index->lengths_[length / 64] |= uint64_t{1} << (length % 64);
   }
   return index;
 }
@@ -80,18 +82,19 @@ const pbp_item_t* absolute_index::probe(uint64_t hash, const char* path, size_t 
   }
 }
 
-const pbp_item_t* absolute_index::find_covering(const char* path) const {
-  const pbp_item_t* best = root_;
-  uint64_t hash = kFnvOffset;
-  for (size_t i = 0;; ++i) {
-    const char c = path[i];
-    if (i > 0 && (c == '/' || c == '\0')) {
-      if (const pbp_item_t* hit = probe(hash, path, i)) best = hit;
+// Collects the hashes of the path's prefixes that end at a boundary, then
+// probes them longest first: the first hit is the deepest covering entry.
+// Probes the path's prefixes that end at a boundary, longest first: the first
+// hit is the deepest covering entry.
+const pbp_item_t* absolute_index::find_covering(const scanned_path_t& path) const {
+  for (size_t k = path.boundary_count; k-- > 0;) {
+    const size_t length = path.boundaries[k];
+    if (length > longest_ || !may_have_length(length)) continue;
+    if (const pbp_item_t* hit = probe(prefix_hash(path.text, length), path.text, length)) {
+      return hit;
     }
-    if (c == '\0' || i >= longest_) break;
-    hash = hash_step(hash, c);
   }
-  return best;
+  return root_;
 }
 
 }  // namespace zeb

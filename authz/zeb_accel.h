@@ -8,6 +8,7 @@
 namespace zeb {
 class absolute_index;
 class compiled_wildcard;
+class wildcard_set;
 }  // namespace zeb
 
 struct zeb_pbp_accel {
@@ -16,8 +17,9 @@ struct zeb_pbp_accel {
   // Absolute items: the role's index and the depth of the item's path.
   const zeb::absolute_index* index;
   int depth;
-  // Wildcard items: the precompiled pattern.
-  zeb::compiled_wildcard* wildcard;
+  // Wildcard items: the precompiled pattern and the role's wildcard set.
+  const zeb::compiled_wildcard* wildcard;
+  const zeb::wildcard_set* wildcards;
 };
 
 #endif

@@ -5,7 +5,6 @@
 #include <svn_path.h>
 #include <svn_pools.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -14,7 +13,7 @@
 #include "zeb_absolute_index.h"
 #include "zeb_accel.h"
 #include "zeb_compiled_wildcard.h"
-#include "zeb_matcher.h"
+#include "zeb_wildcard_set.h"
 
 namespace {
 
@@ -85,6 +84,14 @@ bool absolute_path_of(const char* canonical, std::string_view& path) {
   return false;
 }
 
+void index_wildcard_list(apr_array_header_t* list, apr_pool_t* pool) {
+  const zeb::wildcard_set* set = zeb::wildcard_set::build(list, pool);
+  for (int i = 0; i < list->nelts; ++i) {
+    // Processing made every accel of this list, so it may complete them.
+    const_cast<zeb_pbp_accel*>(APR_ARRAY_IDX(list, i, pbp_item_t*)->accel)->wildcards = set;
+  }
+}
+
 void index_absolute_list(apr_array_header_t* list, apr_pool_t* pool) {
   const zeb::absolute_index* index = zeb::absolute_index::build(list, pool);
   for (int i = 0; i < list->nelts; ++i) {
@@ -93,117 +100,6 @@ void index_absolute_list(apr_array_header_t* list, apr_pool_t* pool) {
     accel->index = index;
     accel->depth = static_cast<int>(svn_path_component_count(item->path));
   }
-}
-
-// A scratch pool made on first use and destroyed with the decision.
-class scratch_pool_t {
- public:
-  explicit scratch_pool_t(apr_pool_t* parent) : parent_(parent) {}
-  scratch_pool_t(const scratch_pool_t&) = delete;
-  scratch_pool_t& operator=(const scratch_pool_t&) = delete;
-  ~scratch_pool_t() {
-    if (pool_ != nullptr) svn_pool_destroy(pool_);
-  }
-  apr_pool_t* cleared() {
-    if (pool_ == nullptr) {
-      pool_ = svn_pool_create(parent_);
-    } else {
-      svn_pool_clear(pool_);
-    }
-    return pool_;
-  }
-
- private:
-  apr_pool_t* parent_;
-  apr_pool_t* pool_ = nullptr;
-};
-
-const zeb::compiled_wildcard* compiled_of(const pbp_item_t* item) {
-  const zeb_pbp_accel* accel = item->accel;
-  return accel != nullptr && accel->owner == item ? accel->wildcard : nullptr;
-}
-
-// The score a wildcard item gives path, -1 when it does not match.
-int wildcard_score(const pbp_item_t* item, const char* path, size_t path_length,
-                   scratch_pool_t& scratch) {
-  if (const zeb::compiled_wildcard* wildcard = compiled_of(item)) {
-    return wildcard->match(path, path_length);
-  }
-  int matched = 0;
-  int score = 0;
-  if (zeb_matcher_match(&matched, &score, item->path, path, scratch.cleared()) != APR_SUCCESS ||
-      !matched) {
-    return -1;
-  }
-  return score;
-}
-
-struct decision_t {
-  const apr_array_header_t* wildcards;
-  pbp_access_t required;
-  const char* path;
-  size_t path_length;
-  int ceiling;  // no wildcard scores more than the path is deep
-  scratch_pool_t& scratch;
-
-  int bound_of(const pbp_item_t* item) const {
-    const zeb::compiled_wildcard* wildcard = compiled_of(item);
-    if (wildcard == nullptr || wildcard->max_score() < 0) return ceiling;
-    return std::min(wildcard->max_score(), ceiling);
-  }
-
-  // The highest score among the wildcards that grant (or revoke) the required
-  // access, or -1 when none matches. Wildcards that cannot score above floor
-  // are passed over, so a result at or below floor only says "not above
-  // floor"; the search ends once the result reaches enough.
-  int best_score(bool grants, int floor, int enough) const {
-    int best = -1;
-    if (wildcards == nullptr) return best;
-    for (int i = 0; i < wildcards->nelts && best < enough && best < ceiling; ++i) {
-      const pbp_item_t* item = APR_ARRAY_IDX(wildcards, i, const pbp_item_t*);
-      if (item == nullptr || (item->permission >= required) != grants) continue;
-      const int bound = bound_of(item);
-      if (bound <= floor || bound <= best) continue;
-      best = std::max(best, wildcard_score(item, path, path_length, scratch));
-    }
-    return best;
-  }
-};
-
-struct absolute_scores_t {
-  int grant = -1;
-  int revoke = -1;
-};
-
-const zeb::absolute_index* index_of(const apr_array_header_t* list) {
-  const pbp_item_t* first = APR_ARRAY_IDX(list, 0, const pbp_item_t*);
-  if (first == nullptr || first->accel == nullptr || first->accel->owner != first) return nullptr;
-  const zeb::absolute_index* index = first->accel->index;
-  return index != nullptr && index->serves(list) ? index : nullptr;
-}
-
-absolute_scores_t absolute_rule(const apr_array_header_t* list, pbp_access_t required,
-                                const char* path) {
-  absolute_scores_t scores;
-  if (list == nullptr || list->nelts == 0) return scores;
-  const pbp_item_t* cover = nullptr;
-  int depth = -1;
-  const zeb::absolute_index* index = path[0] == '/' ? index_of(list) : nullptr;
-  if (index != nullptr) {
-    cover = index->find_covering(path);
-    if (cover != nullptr) depth = cover->accel->depth;
-  } else {
-    for (int i = 0; i < list->nelts && cover == nullptr; ++i) {
-      const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
-      if (item != nullptr && item->path != nullptr && svn_dirent_is_ancestor(item->path, path)) {
-        cover = item;
-        depth = static_cast<int>(svn_path_component_count(item->path));
-      }
-    }
-  }
-  if (cover == nullptr) return scores;
-  (cover->permission >= required ? scores.grant : scores.revoke) = depth;
-  return scores;
 }
 
 }  // namespace
@@ -243,6 +139,7 @@ void populate_rolepaths_pbps(char** raw_pbps, int num_raw_pbps,
   std::qsort(sorted_absolute_pbps->elts, sorted_absolute_pbps->nelts, sizeof(pbp_item_t*),
              comparison_func);
   index_absolute_list(sorted_absolute_pbps, pool);
+  index_wildcard_list(unsorted_wildcard_pbps, pool);
   *role_global_access = global;
 }
 
@@ -259,37 +156,6 @@ void ensure_processed_pbps(role_processed_pbps_t* role_processed_pbp, apr_pool_t
   }
   role_processed_pbp->raw_pbps = nullptr;
   role_processed_pbp->raw_pbps_pool = nullptr;
-}
-
-int has_non_recursive_access(apr_array_header_t* sorted_absolute_pbps,
-                             apr_array_header_t* unsorted_wildcard_pbps,
-                             pbp_access_t required_access, const char* path, apr_pool_t* pool) {
-  if (path == nullptr) return 0;
-  const absolute_scores_t absolute = absolute_rule(sorted_absolute_pbps, required_access, path);
-
-  scratch_pool_t scratch(pool);
-  const size_t path_length = std::strlen(path);
-  const decision_t wildcards{unsorted_wildcard_pbps, required_access, path, path_length,
-                             component_count(path),  scratch};
-  constexpr int kAll = 1 << 30;
-  // The answer is yes exactly when
-  //   (WG > AR and WG > WR) or (AG >= WR and AG >= AR),
-  // so each case evaluates only the wildcards that can still change it.
-  if (absolute.grant >= 0) {
-    if (absolute.grant >= wildcards.ceiling) return 1;
-    const int revoke = wildcards.best_score(false, absolute.grant, kAll);
-    if (revoke <= absolute.grant) return 1;
-    return wildcards.best_score(true, revoke, revoke + 1) > revoke ? 1 : 0;
-  }
-  if (absolute.revoke >= 0) {
-    if (absolute.revoke >= wildcards.ceiling) return 0;
-    const int grant = wildcards.best_score(true, absolute.revoke, kAll);
-    if (grant <= absolute.revoke) return 0;
-    return wildcards.best_score(false, grant - 1, grant) < grant ? 1 : 0;
-  }
-  const int revoke = wildcards.best_score(false, -1, kAll);
-  if (revoke < 0) return 1;
-  return wildcards.best_score(true, revoke, revoke + 1) > revoke ? 1 : 0;
 }
 
 pbp_access_t determine_global_access(apr_array_header_t* sorted_absolute_pbps,

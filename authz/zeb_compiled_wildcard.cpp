@@ -6,6 +6,22 @@
 #include <new>
 
 namespace zeb {
+namespace {
+
+// First occurrence of needle (not empty) in [from, end); short strings, so a
+// plain scan beats a general substring search.
+const char* find_literal(const char* from, const char* end, const char* needle, size_t length) {
+  if (static_cast<size_t>(end - from) < length) return nullptr;
+  const char* last = end - length;
+  for (const char* at = from; at <= last; ++at) {
+    at = static_cast<const char*>(std::memchr(at, needle[0], last - at + 1));
+    if (at == nullptr) return nullptr;
+    if (std::memcmp(at + 1, needle + 1, length - 1) == 0) return at;
+  }
+  return nullptr;
+}
+
+}  // namespace
 
 compiled_wildcard* compiled_wildcard::compile(const char* pattern, apr_pool_t* pool) {
   auto* wildcard = new (apr_palloc(pool, sizeof(compiled_wildcard))) compiled_wildcard();
@@ -23,12 +39,14 @@ compiled_wildcard* compiled_wildcard::compile(const char* pattern, apr_pool_t* p
   const literal_parts_t parts = literal_parts(pattern);
   wildcard->prefix_ = {apr_pstrmemdup(pool, parts.prefix.data(), parts.prefix.size()),
                        parts.prefix.size()};
+  wildcard->needs_ = pair_signature(parts.prefix.data(), parts.prefix.size());
   wildcard->inner_count_ = parts.inners.size();
   wildcard->inners_ =
       static_cast<literal_t*>(apr_palloc(pool, sizeof(literal_t) * (parts.inners.size() + 1)));
   for (size_t i = 0; i < parts.inners.size(); ++i) {
     const std::string& inner = parts.inners[i];
     wildcard->inners_[i] = {apr_pstrmemdup(pool, inner.data(), inner.size()), inner.size()};
+    wildcard->needs_ |= pair_signature(inner.data(), inner.size());
   }
   wildcard->max_score_ = parts.max_score;
   wildcard->code_ = code;
@@ -47,36 +65,43 @@ apr_status_t compiled_wildcard::release(void* self) {
   return APR_SUCCESS;
 }
 
-// Cheap necessary conditions: the literal parts of the pattern occur in the
-// path in order, the first at its start.
-bool compiled_wildcard::may_match(const char* path, size_t path_length) const {
+// The literal parts of the pattern occur in the path in order, the first at
+// its start: necessary for a match, and much cheaper to check.
+bool compiled_wildcard::literals_occur(const char* path, size_t path_length) const {
   if (path_length < prefix_.length || std::memcmp(path, prefix_.text, prefix_.length) != 0) {
     return false;
   }
   const char* rest = path + prefix_.length;
   const char* end = path + path_length;
   for (size_t i = 0; i < inner_count_; ++i) {
-    const void* hit = memmem(rest, end - rest, inners_[i].text, inners_[i].length);
+    const char* hit = find_literal(rest, end, inners_[i].text, inners_[i].length);
     if (hit == nullptr) return false;
-    rest = static_cast<const char*>(hit) + inners_[i].length;
+    rest = hit + inners_[i].length;
   }
   return true;
 }
 
-int compiled_wildcard::match(const char* path, size_t path_length) const {
-  if (code_ == nullptr || path[0] != '/' || !may_match(path, path_length)) return -1;
+int compiled_wildcard::match(const char* path) const {
+  if (path == nullptr || path[0] != '/') return -1;
+  return match(scanned_path_t(path));
+}
 
-  const auto subject = reinterpret_cast<PCRE2_SPTR>(path);
-  int rc = jit_ ? pcre2_jit_match(code_, subject, path_length, 0, 0, data_, nullptr)
-                : pcre2_match(code_, subject, path_length, 0, 0, data_, nullptr);
+int compiled_wildcard::match(const scanned_path_t& path) const {
+  if (code_ == nullptr || (needs_ & ~path.signature()) != 0 ||
+      !literals_occur(path.text, path.length)) {
+    return -1;
+  }
+  const auto subject = reinterpret_cast<PCRE2_SPTR>(path.text);
+  int rc = jit_ ? pcre2_jit_match(code_, subject, path.length, 0, 0, data_, nullptr)
+                : pcre2_match(code_, subject, path.length, 0, 0, data_, nullptr);
   if (jit_ && rc < 0 && rc != PCRE2_ERROR_NOMATCH) {
     // The JIT has limits of its own (its stack); the interpreter decides then,
     // as it does for the literal matcher.
-    rc = pcre2_match(code_, subject, path_length, 0, PCRE2_NO_JIT, data_, nullptr);
+    rc = pcre2_match(code_, subject, path.length, 0, PCRE2_NO_JIT, data_, nullptr);
   }
   // 0 means "ovector too small": still a match, and the whole match is set.
   if (rc < 0) return -1;
-  return prefix_depth(path, pcre2_get_ovector_pointer(data_)[1]);
+  return prefix_depth(path.text, pcre2_get_ovector_pointer(data_)[1]);
 }
 
 }  // namespace zeb

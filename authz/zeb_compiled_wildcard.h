@@ -6,8 +6,10 @@
 #include <apr_pools.h>
 
 #include <cstddef>
+#include <cstdint>
 
 #include "zeb_pattern.h"
+#include "zeb_scanned_path.h"
 
 namespace zeb {
 
@@ -20,8 +22,11 @@ class compiled_wildcard {
   // The score zeb_matcher_match would report for path, or -1 where it would
   // report no match or an error. Uses the per-wildcard match data, so one
   // wildcard must not be matched by two threads at once.
-  int match(const char* path, size_t path_length) const;
+  int match(const char* path) const;
+  int match(const scanned_path_t& path) const;
 
+  // Byte pairs (see pair_signature) that every matching path contains.
+  uint64_t needs() const { return needs_; }
   // No match scores more than this; -1 when only the path's depth bounds it.
   int max_score() const { return max_score_; }
 
@@ -32,12 +37,13 @@ class compiled_wildcard {
   };
 
   static apr_status_t release(void* self);
-  bool may_match(const char* path, size_t path_length) const;
+  bool literals_occur(const char* path, size_t path_length) const;
 
   literal_t prefix_{nullptr, 0};  // every matching path begins with this
   literal_t* inners_ = nullptr;   // and then contains these in order
   size_t inner_count_ = 0;
   int max_score_ = -1;
+  uint64_t needs_ = 0;
   pcre2_code* code_ = nullptr;  // null: matches nothing
   pcre2_match_data* data_ = nullptr;
   bool jit_ = false;

@@ -173,6 +173,37 @@ TEST(AuthzDecision, FollowsTheMostSpecificRule) {
   }
 }
 
+std::string repeated(const std::string& part, int times) {
+  std::string text;
+  for (int i = 0; i < times; ++i) text += part;
+  return text;
+}
+
+// Paths and entries deeper than usual, around the number of components the
+// engine looks at without a scan.
+TEST(AuthzDecision, DecidesOnVeryDeepPaths) {
+  constexpr auto C = PBP_COMMIT_ACCESS;
+  const std::string deep = repeated("/a", 70);
+  const std::string deeper = repeated("/a", 75);
+  const std::string shallow = repeated("/a", 3);
+  const decision_case_t cases[] = {
+      {{"none:/", "commit:" + deep}, C, deeper.c_str(), 1},
+      {{"none:/", "commit:" + deep}, C, deep.c_str(), 1},
+      {{"none:/", "commit:" + deep}, C, shallow.c_str(), 0},
+      {{"commit:/", "none:" + deep}, C, deeper.c_str(), 0},
+      {{"commit:/", "none:" + shallow}, C, deeper.c_str(), 0},
+      {{"none:/", "commit:" + deep + "/*"}, C, deeper.c_str(), 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.raw) + " " + c.path);
+    pool_t pool;
+    role_processed_pbps_t* role = processed_role(c.raw, pool.get());
+    EXPECT_EQ(has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
+                                       c.required, c.path, pool.get()),
+              c.expected);
+  }
+}
+
 TEST(AuthzDecision, NullPathIsRefused) {
   pool_t pool;
   role_processed_pbps_t* role = processed_role({}, pool.get());

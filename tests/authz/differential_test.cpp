@@ -43,7 +43,8 @@ class generator_t {
     static const char* const kComponents[] = {"a", "b", "c",  "ab",  "x.y", "\xc3\xa9",
                                               "*", ".", "..", "a b", "bb",  "a\n"};
     std::string path = chance(90) ? "/" : "";
-    const int depth = below(7);
+    // Now and then deeper than the engine keeps boundaries for.
+    const int depth = chance(2) ? 60 + below(10) : below(7);
     for (int i = 0; i < depth; ++i) {
       if (i > 0) path += chance(5) ? "//" : "/";
       path += pick(kComponents);
@@ -190,7 +191,7 @@ TEST(AuthzDifferential, PrecompiledWildcardsScoreLikeTheMatcher) {
         zeb_matcher_match(&matched, &score, pattern.c_str(), path.c_str(), scratch.get());
     const int want = status == 0 && matched ? score : -1;
     matches += want >= 0;
-    ASSERT_EQ(wildcard->match(path.c_str(), path.size()), want)
+    ASSERT_EQ(wildcard->match(path.c_str()), want)
         << testing::PrintToString(pattern) << " on " << testing::PrintToString(path);
   }
   EXPECT_GT(matches, kPairs / 10);

@@ -1,0 +1,157 @@
+// The node decision: the most specific absolute PBP covering the path against
+// the best-scoring matching wildcards.
+#include <svn_dirent_uri.h>
+#include <svn_path.h>
+#include <svn_pools.h>
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+#include "zeb_absolute_index.h"
+#include "zeb_accel.h"
+#include "zeb_authorizer.h"
+#include "zeb_compiled_wildcard.h"
+#include "zeb_matcher.h"
+#include "zeb_scanned_path.h"
+#include "zeb_wildcard_set.h"
+
+namespace {
+
+struct absolute_scores_t {
+  int grant = -1;
+  int revoke = -1;
+};
+
+template <typename T>
+const T* role_data(const apr_array_header_t* list, const T* zeb_pbp_accel::*member) {
+  if (list == nullptr || list->nelts == 0) return nullptr;
+  const pbp_item_t* first = APR_ARRAY_IDX(list, 0, const pbp_item_t*);
+  if (first == nullptr || first->accel == nullptr || first->accel->owner != first) return nullptr;
+  const T* data = first->accel->*member;
+  return data != nullptr && data->serves(list) ? data : nullptr;
+}
+
+absolute_scores_t scores_of(const pbp_item_t* cover, int depth, pbp_access_t required) {
+  absolute_scores_t scores;
+  if (cover != nullptr) (cover->permission >= required ? scores.grant : scores.revoke) = depth;
+  return scores;
+}
+
+absolute_scores_t scan_absolute(const apr_array_header_t* list, pbp_access_t required,
+                                const char* path) {
+  for (int i = 0; list != nullptr && i < list->nelts; ++i) {
+    const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
+    if (item != nullptr && item->path != nullptr && svn_dirent_is_ancestor(item->path, path)) {
+      return scores_of(item, static_cast<int>(svn_path_component_count(item->path)), required);
+    }
+  }
+  return {};
+}
+
+// The answer is yes exactly when
+//   (WG > AR and WG > WR) or (AG >= WR and AG >= AR),
+// with A/W the absolute and wildcard, G/R the grant and revoke scores. So
+// each case asks only for the wildcards that can still change it.
+// best(grants, floor, enough) must return the highest score among granting
+// (or revoking) wildcards, where wildcards unable to score above floor may be
+// left out, and the search may stop once the result reaches enough.
+template <typename Best>
+int decide(const absolute_scores_t& absolute, int ceiling, const Best& best) {
+  constexpr int kAll = 1 << 30;
+  if (absolute.grant >= 0) {
+    if (absolute.grant >= ceiling) return 1;
+    const int revoke = best(false, absolute.grant, kAll);
+    if (revoke <= absolute.grant) return 1;
+    return best(true, revoke, revoke + 1) > revoke ? 1 : 0;
+  }
+  if (absolute.revoke >= 0) {
+    if (absolute.revoke >= ceiling) return 0;
+    const int grant = best(true, absolute.revoke, kAll);
+    if (grant <= absolute.revoke) return 0;
+    return best(false, grant - 1, grant) < grant ? 1 : 0;
+  }
+  const int revoke = best(false, -1, kAll);
+  if (revoke < 0) return 1;
+  return best(true, revoke, revoke + 1) > revoke ? 1 : 0;
+}
+
+// Roles processed here, on a path that begins with '/': no allocation, no
+// list scan, and only the wildcards that can match and matter are run.
+int decide_fast(const zeb::absolute_index* index, const apr_array_header_t* absolute_list,
+                const zeb::wildcard_set* wildcards, pbp_access_t required, const char* path) {
+  const zeb::scanned_path_t scanned(path);
+  absolute_scores_t absolute;
+  if (index != nullptr && index->can_search(scanned)) {
+    const pbp_item_t* cover = index->find_covering(scanned);
+    absolute = scores_of(cover, cover != nullptr ? cover->accel->depth : -1, required);
+  } else {
+    absolute = scan_absolute(absolute_list, required, path);
+  }
+  const int ceiling = scanned.depth;
+  auto best = [&](bool grants, int floor, int enough) {
+    int best_score = -1;
+    if (wildcards == nullptr) return best_score;
+    const int most = std::min(enough, ceiling);
+    for (const auto& entry : *wildcards) {
+      if (best_score >= most) break;
+      if ((entry.permission >= required) != grants) continue;
+      const int bound = entry.max_score < 0 ? ceiling : std::min(entry.max_score, ceiling);
+      if (bound <= floor || bound <= best_score || (entry.needs & ~scanned.signature()) != 0) {
+        continue;
+      }
+      best_score = std::max(best_score, entry.wildcard->match(scanned));
+    }
+    return best_score;
+  };
+  return decide(absolute, ceiling, best);
+}
+
+// Lists made elsewhere, or relative paths: the plain algorithm, with
+// zeb_matcher_match per wildcard and a scratch pool cleared before each.
+int decide_plain(const apr_array_header_t* absolute_list, const apr_array_header_t* wildcards,
+                 pbp_access_t required, const char* path, apr_pool_t* pool) {
+  const absolute_scores_t absolute = scan_absolute(absolute_list, required, path);
+  apr_pool_t* scratch = nullptr;
+  auto best = [&](bool grants, int floor, int enough) {
+    int best_score = -1;
+    for (int i = 0; wildcards != nullptr && i < wildcards->nelts && best_score < enough; ++i) {
+      const pbp_item_t* item = APR_ARRAY_IDX(wildcards, i, const pbp_item_t*);
+      if (item == nullptr || (item->permission >= required) != grants) continue;
+      if (scratch == nullptr) {
+        scratch = svn_pool_create(pool);
+      } else {
+        svn_pool_clear(scratch);
+      }
+      int matched = 0;
+      int score = 0;
+      if (zeb_matcher_match(&matched, &score, item->path, path, scratch) == APR_SUCCESS &&
+          matched && score > floor) {
+        best_score = std::max(best_score, score);
+      }
+    }
+    return best_score;
+  };
+  const int answer = decide(absolute, component_count(path), best);
+  if (scratch != nullptr) svn_pool_destroy(scratch);
+  return answer;
+}
+
+}  // namespace
+
+extern "C" int has_non_recursive_access(apr_array_header_t* sorted_absolute_pbps,
+                                        apr_array_header_t* unsorted_wildcard_pbps,
+                                        pbp_access_t required_access, const char* path,
+                                        apr_pool_t* pool) {
+  if (path == nullptr) return 0;
+  const zeb::absolute_index* index = role_data(sorted_absolute_pbps, &zeb_pbp_accel::index);
+  const zeb::wildcard_set* wildcards = role_data(unsorted_wildcard_pbps, &zeb_pbp_accel::wildcards);
+  const bool absolute_ready =
+      index != nullptr || sorted_absolute_pbps == nullptr || sorted_absolute_pbps->nelts == 0;
+  const bool wildcards_ready = wildcards != nullptr || unsorted_wildcard_pbps == nullptr ||
+                               unsorted_wildcard_pbps->nelts == 0;
+  if (path[0] == '/' && absolute_ready && wildcards_ready) {
+    return decide_fast(index, sorted_absolute_pbps, wildcards, required_access, path);
+  }
+  return decide_plain(sorted_absolute_pbps, unsorted_wildcard_pbps, required_access, path, pool);
+}
