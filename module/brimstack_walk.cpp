@@ -4,7 +4,6 @@
 #include "brimstack_walk.h"
 
 #include <apr_strings.h>
-#include <apr_uri.h>
 #include <http_log.h>
 #include <http_protocol.h>
 #include <svn_dirent_uri.h>
@@ -14,6 +13,7 @@
 
 #include "brimstack_auth.h"
 #include "brimstack_authz.h"
+#include "copy_destination.h"
 #include "dav_svn_resource.h"
 
 APLOG_USE_MODULE(authnz_zeb);
@@ -32,24 +32,6 @@ bool some_role_grants(ctx_data* ctx, pbp_access_t required_access, const char* c
     }
   }
   return false;
-}
-
-// The Destination path, unescaped, or null when the header names none.
-const char* destination_path(const apr_uri_t& uri, request_rec* r) {
-  if (uri.path == nullptr || uri.path[0] == '\0') return nullptr;
-  char* path = apr_pstrdup(r->pool, uri.path);
-  ap_unescape_url(path);
-  return path;
-}
-
-// mod_dav_svn splits any path by the length of the location's root, so a
-// destination elsewhere would be judged as some path of this repository.
-bool lies_within(const char* path, const char* base) {
-  if (base == nullptr) return false;
-  std::size_t n = std::strlen(base);
-  while (n > 1 && base[n - 1] == '/') --n;
-  if (std::strncmp(path, base, n) != 0) return false;
-  return n == 1 || path[n] == '\0' || path[n] == '/';
 }
 
 int refuse_destination(request_rec* r, const char* destination) {
@@ -74,14 +56,19 @@ int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const 
                   r->method);
     return HTTP_BAD_REQUEST;
   }
-  apr_uri_t uri;
-  if (apr_uri_parse(r->pool, header, &uri) != APR_SUCCESS) {
-    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error parsing Destination header (%s)", header);
-    return HTTP_INTERNAL_SERVER_ERROR;
+  const char* escaped = nullptr;
+  switch (destination_uri_path(header, &escaped, r->pool)) {
+    case destination_status::unparsable:
+      ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error parsing Destination header (%s)", header);
+      return HTTP_INTERNAL_SERVER_ERROR;
+    case destination_status::no_path:
+      // Never decide a destination check on an absent path.
+      return refuse_destination(r, header);
+    case destination_status::ok:
+      break;
   }
-  // Never decide a destination check on an absent path.
-  const char* dest = destination_path(uri, r);
-  if (dest == nullptr) return refuse_destination(r, header);
+  char* dest = apr_pstrdup(r->pool, escaped);
+  ap_unescape_url(dest);
 
   if (r->main != nullptr && r->parsed_uri.path != nullptr &&
       std::strcmp(dest, r->parsed_uri.path) == 0) {

@@ -1,0 +1,23 @@
+// The path named by a COPY or MOVE Destination header, before it is mapped
+// to a repository path. Plain APR, so it is tested without httpd.
+#ifndef COPY_DESTINATION_H
+#define COPY_DESTINATION_H
+
+#include <apr_pools.h>
+
+enum class destination_status {
+  ok,
+  unparsable,  // not a URI
+  no_path      // a URI without a path: nothing to judge
+};
+
+// The (still escaped) path of header in *path, allocated in pool. Scheme,
+// host and port play no part.
+destination_status destination_uri_path(const char* header, const char** path, apr_pool_t* pool);
+
+// Whether path lies in the location rooted at base (base itself included).
+// mod_dav_svn splits any path by the length of the root alone, so a path
+// elsewhere must be caught before it is split.
+bool lies_within(const char* path, const char* base);
+
+#endif
