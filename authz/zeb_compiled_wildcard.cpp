@@ -81,11 +81,6 @@ bool compiled_wildcard::literals_occur(const char* path, size_t path_length) con
   return true;
 }
 
-int compiled_wildcard::match(const char* path) const {
-  if (path == nullptr || path[0] != '/') return -1;
-  return match(scanned_path_t(path));
-}
-
 int compiled_wildcard::match(const scanned_path_t& path) const {
   if (code_ == nullptr || (needs_ & ~path.signature()) != 0 ||
       !literals_occur(path.text, path.length)) {

@@ -22,7 +22,6 @@ class compiled_wildcard {
   // The score zeb_matcher_match would report for path, or -1 where it would
   // report no match or an error. Uses the per-wildcard match data, so one
   // wildcard must not be matched by two threads at once.
-  int match(const char* path) const;
   int match(const scanned_path_t& path) const;
 
   // Byte pairs (see pair_signature) that every matching path contains.

@@ -5,8 +5,6 @@
 #include <svn_pools.h>
 
 #include <algorithm>
-#include <cstring>
-#include <optional>
 
 #include "zeb_absolute_index.h"
 #include "zeb_accel.h"
