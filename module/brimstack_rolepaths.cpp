@@ -95,7 +95,11 @@ int retrieve(const role_paths_operation& op, ctx_data* ctx, request_rec* r, cons
 
   // Made up front so that an answer without roles is stored as an empty value.
   serialize_ctx_t* value = serialize_init(nullptr, 0);
-  add_answer_roles(entries, pbps_with_roles, value, pbps_with_roles->pool);
+  for (int i = 0; i < entries->nelts; ++i) {
+    const auto& entry = APR_ARRAY_IDX(entries, i, scm_role_entry_t);
+    add_answer_role(entry.role_id, entry.pbps, entry.num_pbps, pbps_with_roles, value,
+                    pbps_with_roles->pool);
+  }
   const bool stashed = stash_value(ctx, r, user_key, value);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s %s() API response in memcached",
                 stashed ? "Stashed" : "Unable to stash", op.name);

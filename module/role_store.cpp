@@ -4,13 +4,11 @@
 
 #include "zeb_authorizer.h"
 
-void add_answer_roles(const apr_array_header_t* entries, apr_array_header_t* pbps_with_roles,
-                      serialize_ctx_t* value, apr_pool_t* pool) {
-  for (int i = 0; i < entries->nelts; ++i) {
-    const auto& entry = APR_ARRAY_IDX(entries, i, scm_role_entry_t);
-    if (value != nullptr) serialize_update(entry.role_id, entry.pbps, entry.num_pbps, value);
-    populate_rolepathslist_pbps(entry.role_id, entry.pbps, entry.num_pbps, pbps_with_roles, pool);
-  }
+void add_answer_role(const char* role_id, const char* const* pbps, int num_pbps,
+                     apr_array_header_t* pbps_with_roles, serialize_ctx_t* value,
+                     apr_pool_t* pool) {
+  if (value != nullptr) serialize_update(role_id, pbps, num_pbps, value);
+  populate_rolepathslist_pbps(role_id, pbps, num_pbps, pbps_with_roles, pool);
 }
 
 apr_array_header_t* make_role_store(const apr_array_header_t* pbps_with_roles,

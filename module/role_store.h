@@ -7,13 +7,11 @@
 #include <apr_tables.h>
 
 #include "role_paths_record.h"
-#include "scm_role_entries.h"
 
-// Appends every role of a service answer (scm_role_entry_t, in order) to
-// pbps_with_roles (allocated in pool) and, when value is not null, its
-// record to value.
-void add_answer_roles(const apr_array_header_t* entries, apr_array_header_t* pbps_with_roles,
-                      serialize_ctx_t* value, apr_pool_t* pool);
+// Appends one role of a service answer to pbps_with_roles (allocated in
+// pool) and, when value is not null, its record to value.
+void add_answer_role(const char* role_id, const char* const* pbps, int num_pbps,
+                     apr_array_header_t* pbps_with_roles, serialize_ctx_t* value, apr_pool_t* pool);
 
 // The role store: one unprocessed role_processed_pbps_t per zeb_role_t, in
 // order. Store, role ids and records live in store_pool; each role's raw

@@ -27,13 +27,12 @@ class RoleStoreTest : public ::testing::Test {
   }
   void TearDown() override { apr_pool_destroy(store_pool_); }
 
-  apr_array_header_t* entries(std::vector<answer_role>& roles) {
-    auto* out = apr_array_make(temp_pool_, 1, sizeof(scm_role_entry_t));
-    for (auto& role : roles) {
-      APR_ARRAY_PUSH(out, scm_role_entry_t) =
-          scm_role_entry_t{role.id, static_cast<int>(role.pbps.size()), role.pbps.data()};
+  void add_answer(const std::vector<answer_role>& answer, apr_array_header_t* retrieved,
+                  serialize_ctx_t* value) {
+    for (const auto& role : answer) {
+      add_answer_role(role.id, role.pbps.data(), static_cast<int>(role.pbps.size()), retrieved,
+                      value, temp_pool_);
     }
-    return out;
   }
 
   apr_array_header_t* roles() { return apr_array_make(temp_pool_, 16, sizeof(zeb_role_t*)); }
@@ -41,7 +40,7 @@ class RoleStoreTest : public ::testing::Test {
   // The store made from an answer, with the retrieval's memory released.
   apr_array_header_t* store_from(std::vector<answer_role> answer) {
     apr_array_header_t* retrieved = roles();
-    add_answer_roles(entries(answer), retrieved, nullptr, temp_pool_);
+    add_answer(answer, retrieved, nullptr);
     apr_array_header_t* store = make_role_store(retrieved, store_pool_);
     apr_pool_destroy(temp_pool_);
     temp_pool_ = nullptr;
@@ -82,7 +81,7 @@ TEST_F(RoleStoreTest, StoredValueIsWrittenOnlyWhenEveryRoleFitsTheRecord) {
     SCOPED_TRACE(c.name);
     serialize_ctx_t* value = serialize_init(nullptr, 0);
     apr_array_header_t* retrieved = roles();
-    add_answer_roles(entries(c.answer), retrieved, value, temp_pool_);
+    add_answer(c.answer, retrieved, value);
     EXPECT_EQ(retrieved->nelts, static_cast<int>(c.answer.size()));
     EXPECT_EQ(serialize_is_storable(value), c.storable ? 1 : 0);
     if (c.storable) EXPECT_EQ(value->size, c.size);
@@ -94,7 +93,7 @@ TEST_F(RoleStoreTest, StoredValueReadsBackAsTheSameRoles) {
   std::vector<answer_role> answer = {{"101", {"view:/", "commit:/trunk"}}, {"102", {}}};
   serialize_ctx_t* value = serialize_init(nullptr, 0);
   apr_array_header_t* direct = roles();
-  add_answer_roles(entries(answer), direct, value, temp_pool_);
+  add_answer(answer, direct, value);
   apr_array_header_t* read_back = roles();
   ASSERT_EQ(zeb_role_paths_read_value(value->buffer, value->size, read_back, temp_pool_), 1);
   serialize_destroy(value);
