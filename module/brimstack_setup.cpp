@@ -5,7 +5,6 @@
 #include <apr_strings.h>
 #include <http_log.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <mutex>
 
@@ -65,7 +64,10 @@ int read_scm_properties_id(const char** id, ctx_data* ctx, request_rec* r) {
 
 int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r,
                       const authnz_zeb_config_rec* conf) {
-  const char* action = apr_psprintf(r->pool, "%s:ScmListener", ctx->cached_username);
+  // No user is validated yet while the context is made; name the request's
+  // user the way isValidUser will.
+  const char* action =
+      apr_psprintf(r->pool, "%s:ScmListener", r->user != nullptr ? r->user : "guest");
   // The memcached client may be remade here; it must live as long as the
   // connection.
   char* cached = nullptr;

@@ -117,9 +117,13 @@ class Httpd:
             Listen 127.0.0.1:{port}
             {user}
             StartServers 2
-            ServerLimit 4
-            ThreadsPerChild 8
+            ServerLimit 2
+            ThreadsPerChild 16
             MaxRequestWorkers 32
+            MinSpareThreads 1
+            MaxSpareThreads 32
+            # A fixed set of children: one that httpd retires for being idle
+            # closes its keep-alive connections under the tests.
             KeepAlive On
             MaxKeepAliveRequests 0
             KeepAliveTimeout 30

@@ -30,6 +30,9 @@ def test_external_system_id_from_service_then_memcached(zeb):
     assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
     assert zeb.brimstack.counters()["getBrandingExternalSystemId"] == 1
     assert zeb.memcached.get("extsysid") == EXTERNAL_SYSTEM_ID.encode()
+    (branding,) = [c for c in zeb.brimstack.requests()
+                   if c["operation"] == "getBrandingExternalSystemId"]
+    assert branding["soap_action"].strip('"') == "alice:ScmListener"
 
     mark = zeb.httpd.mark()
     assert zeb.client().request("/svn/repo1/", "bob", "builder").status == 200
