@@ -115,39 +115,30 @@ extern "C" apr_status_t zeb_regexer__match(int* matched, int* score, const char*
       if (*w.rp == '\0') break;
       continue;
     }
-    if (*w.rp != '*' || w.rp[-1] != '/') {
-      *score = w.score;
-      return APR_SUCCESS;
-    }
+    // A literal mismatch, or a star that does not begin a component.
+    if (*w.rp != '*' || w.rp[-1] != '/') return APR_SUCCESS;
     const char next = w.rp[1];
     if (next == '/') {
       while (*w.tp != '\0' && *w.tp != '/') ++w.tp;
       ++w.rp;
     } else if (next == '\0') {
-      if (*w.tp == '/' || std::strchr(w.tp, '/') != nullptr) {
-        *score = w.score;
-        return APR_SUCCESS;
-      }
+      // A final star is exactly one more component.
+      if (std::strchr(w.tp, '/') != nullptr) return APR_SUCCESS;
       w.tp += std::strlen(w.tp);
       ++w.rp;
     } else if (next == '*') {
       step_t step = step_t::go_on;
       const apr_status_t status = matchdoublestar(w, step, pool);
-      if (status != APR_SUCCESS) {
-        *score = w.score;
-        return status;
-      }
-      if (step == step_t::no_match) {
-        *score = w.score;
-        return APR_SUCCESS;
-      }
+      if (status != APR_SUCCESS) return status;
+      if (step == step_t::no_match) return APR_SUCCESS;
       if (*w.rp == '\0') break;
     } else {
-      *score = w.score;
-      return APR_SUCCESS;
+      return APR_SUCCESS;  // a star inside a component
     }
   }
-  *score = w.score;
-  *matched = end_rule(w) ? 1 : 0;
+  if (end_rule(w)) {
+    *matched = 1;
+    *score = w.score;
+  }
   return APR_SUCCESS;
 }
