@@ -133,7 +133,7 @@ extern "C" apr_status_t zeb_regexer__match(int* matched, int* score, const char*
       if (step == step_t::no_match) return APR_SUCCESS;
       if (*w.rp == '\0') break;
     } else {
-      return APR_SUCCESS;  // a star inside a component
+      return APR_SUCCESS;  // a star that is only part of a component
     }
   }
   if (end_rule(w)) {
