@@ -92,10 +92,11 @@ int request_to_action(apr_array_header_t** todo_list, request_rec* r,
   *todo_list = apr_array_make(pool, 1, sizeof(todo_item_t*));
   if (repos_path != nullptr) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
-                  "Determining authorization actions for %s method on '%s'", r->method, repos_path);
+                  "Determining authorization actions for %s method on '%s'", method_name(r),
+                  repos_path);
   } else {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
-                  "Determining authorization actions for %s method on NULL path", r->method);
+                  "Determining authorization actions for %s method on NULL path", method_name(r));
   }
   if (r->method_number == M_GET && r->main != nullptr) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
@@ -222,17 +223,18 @@ int decide_items(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* con
     }
     if (rc == HTTP_FORBIDDEN) {
       ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Action %s authorization FAILED", action);
-      ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Method %s authorization FAILED", r->method);
+      ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Method %s authorization FAILED",
+                    method_name(r));
       ap_note_basic_auth_failure(r);
       return HTTP_FORBIDDEN;
     }
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Action %s authorization ERROR (status=%d)",
                   action, rc);
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Method %s authorization ERROR (status=%d)",
-                  r->method, rc);
+                  method_name(r), rc);
     return rc;
   }
-  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Method %s authorization SUCCEEDED", r->method);
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Method %s authorization SUCCEEDED", method_name(r));
   return OK;
 }
 
