@@ -124,16 +124,6 @@ def test_move_decides_destination_first_and_stops_at_its_failure(site):
     assert checked == ["Checking action 'commit' (recursive) on '/tags/README'"]
 
 
-def test_destination_is_judged_by_its_path_alone(site):
-    site.start()
-    mark = site.mark()
-    site.request("dev", "/trunk/README", method="MOVE",
-                 headers={"Destination": "https://elsewhere.example:8443/svn/repo1/branches/a%20b"})
-    seen = site.messages(mark)
-    assert "Scheduling check for 'commit' on '/branches/a b' (recursive)" in seen
-    assert "Method MOVE authorization SUCCEEDED" in seen
-
-
 def test_copy_subrequest_to_its_own_destination_is_not_rechecked(site):
     site.start()
     mark = site.mark()

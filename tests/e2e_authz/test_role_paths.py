@@ -62,18 +62,6 @@ def test_malformed_stored_value_is_replaced_by_the_service_answer(site, value):
     assert site.zeb.memcached.get(role_paths_key("reader")) == record("301", ["view:/"])
 
 
-def test_stored_value_decides_without_the_service(site):
-    """A value written by another process is read record by record."""
-    site.start()
-    site.zeb.memcached.set(role_paths_key("reader"),
-                           record("7", ["view:/", "none:/trunk/docs"]) + record("8", []))
-    client = site.zeb.client()
-    assert client.request("/svn/repo1/trunk/README", "reader", "readerpw").status == 200
-    # Role 8 holds no PBP, so it gives commit everywhere.
-    assert client.request("/svn/repo1/trunk/a", "reader", "readerpw", method="PUT").status != 403
-    assert site.calls("getRolePathsList") == 0
-
-
 def test_role_paths_list_failure_falls_back_to_role_paths(site):
     site.start()
     site.zeb.brimstack.misbehave("getRolePathsList", "fault", faultstring="no such operation")
