@@ -307,5 +307,10 @@ int check_access(request_rec* r) {
 int zeb_subreq_bypass(request_rec* r, const char* repos_path, const char* repos_name) {
   const authnz_zeb_config_rec* conf = config_of(r);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Preparing to authorize via subrequest");
+  // Permissions name absolute paths; a relative one would match none of them
+  // and so be open to every role.
+  if (repos_path != nullptr && repos_path[0] != '/') {
+    repos_path = apr_pstrcat(r->pool, "/", repos_path, nullptr);
+  }
   return log_failure(r, do_authorize(r, conf, repos_name, repos_path));
 }
