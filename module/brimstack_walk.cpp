@@ -69,6 +69,9 @@ int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const 
   }
   char* dest = apr_pstrdup(r->pool, escaped);
   ap_unescape_url(dest);
+  // Dot segments are resolved the way httpd resolves the destination it
+  // serves; "/branches/../tags" must be judged as "/tags".
+  ap_getparents(dest);
 
   if (r->main != nullptr && r->parsed_uri.path != nullptr &&
       std::strcmp(dest, r->parsed_uri.path) == 0) {

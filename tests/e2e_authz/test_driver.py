@@ -100,6 +100,18 @@ def test_copy_destination_that_cannot_be_judged_is_refused(site, source, destina
     assert not any(m.startswith("Checking action") for m in seen)
 
 
+@pytest.mark.parametrize("destination", ["/branches/../tags/x", "/branches/%2e%2e/tags/x"])
+def test_destination_is_judged_where_it_leads(site, destination):
+    site.start()
+    mark = site.mark()
+    refused = site.request("dev", "/trunk/README", method="COPY",
+                           headers={"Destination": site.url + destination})
+    assert refused.status == 403
+    seen = site.messages(mark)
+    assert "Scheduling check for 'commit' on '/tags/x' (recursive)" in seen
+    assert "Method COPY authorization SUCCEEDED" not in seen
+
+
 def test_global_commit_is_granted_before_destination_is_read(site):
     site.start()
     mark = site.mark()
