@@ -31,13 +31,16 @@ int ask_service(int* answer, ctx_data* ctx, request_rec* r, const authnz_zeb_con
   const char* action = apr_psprintf(r->pool, "%s:ScmListener", username);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Unable to fetch isValidUser() API response from memcached; contacting Brimstack");
-  if (call_is_valid_user(answer, ctx, action, username, password, repos_name) != SOAP_OK) {
+  if (const int rc = call_is_valid_user(answer, ctx, action, username, password, repos_name);
+      rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "isValidUser() API FAILED: %s",
                   soap_fault_text(&ctx->soap, r));
-    if (ctx->soap.error == SOAP_EOF) return HTTP_INTERNAL_SERVER_ERROR;
+    end_soap_call(ctx);
+    if (rc == SOAP_EOF) return HTTP_INTERNAL_SERVER_ERROR;
     ap_note_basic_auth_failure(r);
     return HTTP_UNAUTHORIZED;
   }
+  end_soap_call(ctx);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "isValidUser() API succeeded: [%d = %s]", *answer,
                 validity(*answer));
   char value[4];

@@ -6,6 +6,7 @@
 #include <http_log.h>
 
 #include "brimstack_setup.h"
+#include "brimstack_soap.h"
 #include "role_paths_record.h"
 #include "role_store.h"
 #include "scm_role_entries.h"
@@ -86,11 +87,13 @@ int retrieve(const role_paths_operation& op, ctx_data* ctx, request_rec* r, cons
   const char* user_key = get_memcache_user_key(ctx, repos_name, r->pool);
   const char* action = apr_psprintf(r->pool, "%s:ScmListener", ctx->cached_username);
   apr_array_header_t* entries = nullptr;
-  if (op.call(&entries, ctx, action, repos_name, r->pool) != SOAP_OK) {
+  const int rc = op.call(&entries, ctx, action, repos_name, r->pool);
+  if (rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "%s() API FAILED: %s", op.name,
                   soap_fault_text(&ctx->soap, r));
-    return HTTP_INTERNAL_SERVER_ERROR;
   }
+  end_soap_call(ctx);  // the entries are copies in the request's pool
+  if (rc != SOAP_OK) return HTTP_INTERNAL_SERVER_ERROR;
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s() API succeeded", op.name);
 
   // Made up front so that an answer without roles is stored as an empty value.

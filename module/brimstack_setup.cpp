@@ -81,11 +81,13 @@ int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r,
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Unable to fetch getBrandingEternalSystemId() API response from memcached; "
                 "contacting Brimstack");
-  if (call_get_branding_external_system_id(id, ctx, action) != SOAP_OK) {
+  const int rc = call_get_branding_external_system_id(id, ctx, action, r->pool);
+  if (rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "getBrandingEternalSystemId() API FAILED: %s",
                   soap_fault_text(&ctx->soap, r));
-    return HTTP_INTERNAL_SERVER_ERROR;
   }
+  end_soap_call(ctx);
+  if (rc != SOAP_OK) return HTTP_INTERNAL_SERVER_ERROR;
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "getBrandingEternalSystemId() API succeeded: [%s]",
                 *id);
   // A reply without an id leaves the connection without one; there is

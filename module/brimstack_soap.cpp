@@ -1,5 +1,7 @@
 #include "brimstack_soap.h"
 
+#include <apr_strings.h>
+
 #include "scm_is_valid_user.h"
 #include "soapH.h"
 
@@ -12,11 +14,12 @@ char* arg(const char* s) {
 
 }  // namespace
 
-int call_get_branding_external_system_id(const char** id, ctx_data* ctx, const char* action) {
+int call_get_branding_external_system_id(const char** id, ctx_data* ctx, const char* action,
+                                         apr_pool_t* pool) {
   char* result = nullptr;
   const int rc = soap_call_ScmListenerServiceNS__getBrandingExternalSystemId(
       &ctx->soap, ctx->scm_listener_url, action, arg(ctx->request_key), &result);
-  *id = rc == SOAP_OK ? result : nullptr;
+  *id = rc == SOAP_OK && result != nullptr ? apr_pstrdup(pool, result) : nullptr;
   return rc;
 }
 
@@ -24,4 +27,9 @@ int call_is_valid_user(int* answer, ctx_data* ctx, const char* action, const cha
                        const char* password, const char* repos_name) {
   return scm_call_is_valid_user(&ctx->soap, ctx->scm_listener_url, action, ctx->request_key,
                                 username, password, ctx->external_system_id, repos_name, answer);
+}
+
+void end_soap_call(ctx_data* ctx) {
+  soap_destroy(&ctx->soap);
+  soap_end(&ctx->soap);
 }

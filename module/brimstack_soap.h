@@ -6,11 +6,18 @@
 
 #include "brimstack_context.h"
 
-// *id is null when the reply carries no id.
-int call_get_branding_external_system_id(const char** id, ctx_data* ctx, const char* action);
+// *id, copied into pool, is null when the reply carries no id.
+int call_get_branding_external_system_id(const char** id, ctx_data* ctx, const char* action,
+                                         apr_pool_t* pool);
 
 // A reply without its value fails the call; *answer is set only on success.
 int call_is_valid_user(int* answer, ctx_data* ctx, const char* action, const char* username,
                        const char* password, const char* repos_name);
+
+// Releases what the runtime allocated for the last call: its answer and its
+// fault. The runtime lives as long as the connection, so without this every
+// call would add to the connection's memory. Call it once the answer has been
+// copied and any fault logged.
+void end_soap_call(ctx_data* ctx);
 
 #endif

@@ -1,6 +1,7 @@
 """Authentication of Basic credentials through the connection cache,
 memcached and the stand-in server's isValidUser, on keep-alive connections."""
 
+import os
 import time
 
 from harness.processes import free_port
@@ -197,3 +198,34 @@ def test_memcached_entries_expire_after_the_configured_ttl(zeb):
     assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
     assert calls(zeb.brimstack) == 2
 
+
+
+def _children_resident_bytes(parent_pid):
+    total = 0
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                parent = int(f.read().rsplit(")", 1)[1].split()[1])
+            if parent == parent_pid:
+                with open("/proc/%s/statm" % entry) as f:
+                    total += int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+        except (OSError, ValueError, IndexError):
+            continue
+    return total
+
+
+def test_service_calls_on_one_connection_do_not_grow_its_memory(zeb):
+    # Every new password is a memcached miss and a call of the service on
+    # the connection's one SOAP runtime; what a call allocates must be
+    # released with it, not kept until the connection ends.
+    zeb.start()
+    client = zeb.client()
+    for i in range(100):
+        client.request("/svn/repo1/", "alice", "warm-up-%d" % i)
+    before = _children_resident_bytes(zeb.httpd.process.pid)
+    for i in range(6000):
+        assert client.request("/svn/repo1/", "alice", "guess-%d" % i).status == 401
+    grown = _children_resident_bytes(zeb.httpd.process.pid) - before
+    assert grown < 384 * 1024, "httpd's children grew by %d KiB" % (grown // 1024)
