@@ -9,7 +9,7 @@ import textwrap
 import time
 
 from .processes import (UNPRIVILEGED_GROUP, UNPRIVILEGED_USER, free_port, hand_to_unprivileged,
-                        running_as_root, wait_for_port)
+                        running_as_root, wait_for_pid_file, wait_for_port)
 
 APACHE2 = "/usr/sbin/apache2"
 MODULES_DIR = "/usr/lib/apache2/modules"
@@ -142,18 +142,37 @@ class Httpd:
                                 text=True)
         return result.returncode, result.stdout + result.stderr
 
-    def start(self):
-        self.port = free_port()
-        self.write_config(self.port)
-        hand_to_unprivileged(self.workdir)
-        self.process = subprocess.Popen([APACHE2, "-f", self.conf_file, "-DFOREGROUND"],
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        try:
-            wait_for_port(self.port, process=self.process)
-        except RuntimeError:
-            output = self.process.stdout.read().decode(errors="replace")
-            raise RuntimeError("httpd did not start: %s\n%s" % (output, self.log()))
-        return self
+    def start(self, attempts=3):
+        # The port is free when chosen but may be taken by another process
+        # before httpd binds it; httpd then exits, and whatever holds the
+        # port must not be mistaken for it. httpd writes its pid file only
+        # once it listens, so the pid file tells the two apart.
+        pid_file = os.path.join(self.workdir, "httpd.pid")
+        for attempt in range(attempts):
+            if os.path.exists(pid_file):
+                os.unlink(pid_file)
+            self.port = free_port()
+            self.write_config(self.port)
+            hand_to_unprivileged(self.workdir)
+            self.process = subprocess.Popen([APACHE2, "-f", self.conf_file, "-DFOREGROUND"],
+                                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+            try:
+                wait_for_port(self.port, process=self.process)
+                wait_for_pid_file(pid_file, self.process)
+                return self
+            except RuntimeError:
+                if self.process.poll() is None or attempt + 1 == attempts:
+                    self.stop_process()
+                    output = self.process_output()
+                    raise RuntimeError("httpd did not start: %s\n%s" % (output, self.log()))
+
+    def process_output(self):
+        return self.process.stdout.read().decode(errors="replace") if self.process else ""
+
+    def stop_process(self):
+        if self.process is not None and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
 
     def stop(self):
         if self.process is None:

@@ -23,15 +23,24 @@ class Memcached:
     def address(self):
         return "127.0.0.1:%d" % self.port
 
-    def start(self):
-        self.port = free_port()
-        command = ["memcached", "-l", "127.0.0.1", "-p", str(self.port), "-U", "0"]
-        if running_as_root():
-            command += ["-u", UNPRIVILEGED_USER]
-        self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
-        wait_for_port(self.port, process=self.process)
-        return self
+    def start(self, attempts=3):
+        # Another process may take the chosen port first; this memcached then
+        # exits, and the one that answers must be recognised as a stranger.
+        for _ in range(attempts):
+            self.port = free_port()
+            command = ["memcached", "-l", "127.0.0.1", "-p", str(self.port), "-U", "0"]
+            if running_as_root():
+                command += ["-u", UNPRIVILEGED_USER]
+            self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL,
+                                            stderr=subprocess.DEVNULL)
+            try:
+                wait_for_port(self.port, process=self.process)
+                if self.stats().get("pid") == str(self.process.pid):
+                    return self
+            except (RuntimeError, OSError):
+                pass
+            self.stop()
+        raise RuntimeError("memcached did not start on a port of its own")
 
     def stop(self):
         if self.process is not None:

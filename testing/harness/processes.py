@@ -29,6 +29,22 @@ def wait_for_port(port, timeout=20.0, process=None):
     raise RuntimeError("nothing listens on port %d" % port)
 
 
+def wait_for_pid_file(path, process, timeout=20.0):
+    """Waits until path holds process's pid."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if process.poll() is not None:
+            raise RuntimeError("process exited with %d before listening" % process.returncode)
+        try:
+            with open(path) as f:
+                if f.read().strip() == str(process.pid):
+                    return
+        except OSError:
+            pass
+        time.sleep(0.05)
+    raise RuntimeError("no pid file %s" % path)
+
+
 def running_as_root():
     return os.geteuid() == 0
 
