@@ -505,7 +505,9 @@ TEST_F(scm_client_server, http_errors_keep_status_and_body) {
     soap_sprint_fault(&soap_, rendered, sizeof rendered);
     std::string text(rendered);
     EXPECT_NE(text.find(std::to_string(c.expected)), std::string::npos) << text;
-    if (c.body != nullptr) EXPECT_NE(text.find(c.body), std::string::npos) << text;
+    if (c.body != nullptr) {
+      EXPECT_NE(text.find(c.body), std::string::npos) << text;
+    }
   }
 }
 
