@@ -3,6 +3,7 @@
 #include <apr_strings.h>
 
 #include <algorithm>
+#include <climits>
 
 #include "py_text.h"
 #include "zeb_authorizer.h"
@@ -16,6 +17,14 @@ char* make_string_from_ob(PyObject* ob, apr_pool_t* pool, const char* not_string
   return text == nullptr ? nullptr : apr_pstrdup(pool, text);
 }
 
+// The engine counts roles and PBPs in an int. A count that wrapped would
+// read as a role without PBPs, and such a role allows everything.
+bool fits_engine_count(Py_ssize_t count) {
+  if (count <= INT_MAX) return true;
+  PyErr_SetString(PyExc_OverflowError, "Too many entries");
+  return false;
+}
+
 // Appends one raw role to roles. The strings and their array live in a pool of
 // their own (a child of the roles' pool) that processing destroys.
 bool add_role_pbps(PyObject* role_id_ob, PyObject* list_ob, apr_array_header_t* roles) {
@@ -25,12 +34,13 @@ bool add_role_pbps(PyObject* role_id_ob, PyObject* list_ob, apr_array_header_t* 
     return false;
   }
 
+  const Py_ssize_t count = PyList_GET_SIZE(list_ob);
+  if (!fits_engine_count(count)) return false;
   apr_pool_t* raw_pool = nullptr;
   if (apr_pool_create(&raw_pool, roles->pool) != APR_SUCCESS) {
     PyErr_NoMemory();
     return false;
   }
-  const Py_ssize_t count = PyList_GET_SIZE(list_ob);
   // Never null, even for an empty list: a null raw_pbps marks a processed role.
   auto raw_pbps = static_cast<char**>(
       apr_pcalloc(raw_pool, sizeof(char*) * static_cast<size_t>(std::max<Py_ssize_t>(count, 1))));
@@ -59,6 +69,7 @@ apr_array_header_t* make_role_pbps(PyObject* pbps, apr_pool_t* pool) {
     return apr_array_make(pool, 0, sizeof(role_processed_pbps_t*));
 
   if (PyDict_Check(pbps)) {
+    if (!fits_engine_count(PyDict_GET_SIZE(pbps))) return nullptr;
     auto roles = apr_array_make(pool, static_cast<int>(PyDict_GET_SIZE(pbps)),
                                 sizeof(role_processed_pbps_t*));
     Py_ssize_t position = 0;

@@ -11,6 +11,7 @@
 #include <svn_path.h>
 
 #include <algorithm>
+#include <string>
 
 #include "py_role_pbps.h"
 #include "py_text.h"
@@ -108,12 +109,13 @@ int path_converter(PyObject* ob, void* out) {
   return 1;
 }
 
-// The engine answers from string ancestry, so a path such as "/a/../b",
-// "//b" or "b" would be judged by rules for other paths; only canonical
-// absolute repository paths are asked about.
-bool is_repository_path(const char* path, apr_pool_t* scratch_pool) {
-  return path[0] == '/' && svn_dirent_is_canonical(path, scratch_pool) &&
-         !svn_path_is_backpath_present(path);
+// The engine judges a path by string ancestry, so it is asked about the
+// canonical form, the one the server hands it for the same request ("/a/",
+// "//a" and "/./a" all mean "/a"). A path still relative, or holding a ".."
+// component, would be judged by the rules of another path: refused.
+bool canonical_repository_path(const char* path, apr_pool_t* scratch_pool, std::string& canonical) {
+  canonical = svn_dirent_canonicalize(path, scratch_pool);
+  return canonical[0] == '/' && !svn_path_is_backpath_present(canonical.c_str());
 }
 
 PyObject* ZebAuthorizer_has_non_recursive_access(PyObject* py_self, PyObject* args) {
@@ -134,18 +136,20 @@ PyObject* ZebAuthorizer_has_non_recursive_access(PyObject* py_self, PyObject* ar
   apr_pool_t* parent = self->object_pool != nullptr ? self->object_pool : application_pool;
   apr_pool_t* scratch_pool = nullptr;
   if (apr_pool_create(&scratch_pool, parent) != APR_SUCCESS) return PyErr_NoMemory();
-  if (!is_repository_path(path, scratch_pool)) {
+  // Outside the scratch pool, which is cleared before each role.
+  std::string canonical;
+  if (!canonical_repository_path(path, scratch_pool, canonical)) {
     apr_pool_destroy(scratch_pool);
-    PyErr_Format(PyExc_ValueError, "Not a canonical absolute repository path: '%s'", path);
+    PyErr_Format(PyExc_ValueError, "Not an absolute repository path without '..': '%s'", path);
     return nullptr;
   }
   int answer = 0;
   for (int i = 0; i < role_count(self) && answer == 0; ++i) {
     apr_pool_clear(scratch_pool);
     role_processed_pbps_t* role = processed_role(self, i);
-    answer =
-        has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
-                                 static_cast<pbp_access_t>(required_access), path, scratch_pool);
+    answer = has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
+                                      static_cast<pbp_access_t>(required_access), canonical.c_str(),
+                                      scratch_pool);
   }
   apr_pool_destroy(scratch_pool);
   return PyLong_FromLong(answer);

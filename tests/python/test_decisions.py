@@ -79,14 +79,30 @@ def test_global_access_is_highest_over_roles():
     pytest.param(("/x", -1), ValueError, id="access-unknown"),
     pytest.param(("x", 0), ValueError, id="relative-path"),
     pytest.param(("/a/../b", 1), ValueError, id="backpath"),
-    pytest.param(("/./b", 1), ValueError, id="dot-component"),
-    pytest.param(("//b", 1), ValueError, id="double-slash"),
+    pytest.param(("/..", 1), ValueError, id="above-root"),
+    pytest.param(("", 1), ValueError, id="empty-path"),
     pytest.param(("/a\x00b", 1), ValueError, id="nul"),
 ])
 def test_has_non_recursive_access_argument_errors(args, error):
     # The role allows everything: any answer but an exception would be a grant.
     with pytest.raises(error):
         ZebAuthorizer([]).has_non_recursive_access(*args)
+
+
+# Spellings the server would hand over in canonical form are judged as that
+# form, not by the rules of a neighbouring path (the root's, for "//trunk/x").
+@pytest.mark.parametrize("spelling,canonical", [
+    pytest.param("//trunk/x", "/trunk/x", id="leading-double-slash"),
+    pytest.param("/./trunk/x", "/trunk/x", id="dot-after-root"),
+    pytest.param("/trunk//hidden/a", "/trunk/hidden/a", id="inner-double-slash"),
+    pytest.param(b"/trunk/hidden/./a.txt", "/trunk/hidden/a.txt", id="dot-bytes"),
+    pytest.param("/trunk/hidden/", "/trunk/hidden", id="trailing-slash"),
+])
+def test_path_spellings_judged_as_canonical(spelling, canonical):
+    authorizer = ZebAuthorizer(WORKED)
+    for access in (VIEW, COMMIT):
+        assert (authorizer.has_non_recursive_access(spelling, access)
+                == authorizer.has_non_recursive_access(canonical, access))
 
 
 def test_methods_take_positional_arguments_only():
