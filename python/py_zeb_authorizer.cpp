@@ -68,10 +68,11 @@ int ZebAuthorizer_init(PyObject* py_self, PyObject* args, PyObject* kwds) {
   auto self = reinterpret_cast<ZebAuthorizerObject*>(py_self);
   static const char* keywords[] = {"pbps", nullptr};
   PyObject* pbps = nullptr;
-  if (!PyArg_ParseTupleAndKeywords(args, kwds, "|O:ZebAuthorizer", const_cast<char**>(keywords),
-                                   &pbps))
-    return -1;
-  if (!init_auth_instance(self)) return -1;
+  const bool parsed = PyArg_ParseTupleAndKeywords(args, kwds, "|O:ZebAuthorizer",
+                                                  const_cast<char**>(keywords), &pbps) != 0;
+  // Reset even when the arguments are refused: a failed __init__ leaves no
+  // roles, never the earlier ones, which a caller narrowing them relies on.
+  if (!init_auth_instance(self) || !parsed) return -1;
 
   apr_array_header_t* roles = zeb::python::make_role_pbps(pbps, self->object_pool);
   if (roles == nullptr) {

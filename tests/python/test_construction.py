@@ -113,16 +113,18 @@ def test_init_again_rebuilds():
     assert answers(authorizer) == VIEW_ROOT_COMMIT_TRUNK
 
 
-@pytest.mark.parametrize("bad", [
-    {"a": ["commit:/"], "b": "view:/"},
-    {"a": ["commit:/"], 7: ["view:/"]},
-    ("commit:/",),
-], ids=["late-bad-value", "late-bad-key", "tuple"])
-def test_failed_init_leaves_no_roles(bad):
+@pytest.mark.parametrize("args,kwargs", [
+    pytest.param(({"a": ["commit:/"], "b": "view:/"},), {}, id="late-bad-value"),
+    pytest.param(({"a": ["commit:/"], 7: ["view:/"]},), {}, id="late-bad-key"),
+    pytest.param((("commit:/",),), {}, id="tuple"),
+    pytest.param((["commit:/"], None), {}, id="two-arguments"),
+    pytest.param((), {"roles": ["commit:/"]}, id="unknown-keyword"),
+])
+def test_failed_init_leaves_no_roles(args, kwargs):
     authorizer = ZebAuthorizer(["commit:/"])
     assert answers(authorizer) == OPEN_ROLE
     with pytest.raises(TypeError):
-        authorizer.__init__(bad)
+        authorizer.__init__(*args, **kwargs)
     assert answers(authorizer) == NO_ROLES
     authorizer.__init__(["view:/", "commit:/trunk"])
     assert answers(authorizer) == VIEW_ROOT_COMMIT_TRUNK
