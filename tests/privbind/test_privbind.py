@@ -46,7 +46,7 @@ def run(argv, stdin, **options):
     pytest.param(socket.AF_INET, None, 443, id="ipv4-443", marks=needs_root),
     pytest.param(socket.AF_INET6, "::1", 443, id="ipv6-443", marks=needs_root),
     pytest.param(socket.AF_INET6, "::1", 80, id="ipv6-80", marks=needs_root),
-    pytest.param(socket.AF_INET, None, 1024, id="boundary-1024", marks=needs_root),
+    pytest.param(socket.AF_INET, None, 1024, id="boundary-1024"),
     pytest.param(socket.AF_INET, None, 0xFFFF, id="highest-port"),
     pytest.param(socket.AF_INET6, "::ffff:127.77.0.9", 40123, id="ipv4-mapped-stays-ipv6"),
 ])
