@@ -68,7 +68,12 @@ int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const 
       break;
   }
   char* dest = apr_pstrdup(r->pool, escaped);
-  ap_unescape_url(dest);
+  // An escape that does not decode cleanly (a NUL, an encoded slash, a bad
+  // escape) would leave a path other than the one httpd serves.
+  if (ap_unescape_url(dest) != OK) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error parsing Destination header (%s)", header);
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
   // Dot segments are resolved the way httpd resolves the destination it
   // serves; "/branches/../tags" must be judged as "/tags".
   ap_getparents(dest);

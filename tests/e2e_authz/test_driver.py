@@ -100,6 +100,9 @@ def test_user_without_permissions_is_refused_everything(site, user, use_role_pat
      "COPY destination '/elsewhere/README' lies outside '/svn'"),
     ("/trunk/README", "http://h/svnx/repo1/README", 500,
      "COPY destination '/svnx/repo1/README' lies outside '/svn'"),
+    # The NUL would cut the path short of where httpd resolves it (/tags/x).
+    ("/trunk/README", "/svn/repo1/branches/ok%00/../../tags/x", 500,
+     "Error parsing Destination header (/svn/repo1/branches/ok%00/../../tags/x)"),
 ])
 def test_copy_destination_that_cannot_be_judged_is_refused(site, source, destination, status,
                                                            message):
