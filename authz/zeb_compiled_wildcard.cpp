@@ -29,13 +29,6 @@ compiled_wildcard* compiled_wildcard::compile(const char* pattern, apr_pool_t* p
   const auto regex = translate_pattern(pattern);
   if (!regex) return wildcard;
 
-  pcre2_code* code = compile_expression(*regex);
-  if (code == nullptr) return wildcard;
-  pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
-  if (data == nullptr) {
-    pcre2_code_free(code);
-    return wildcard;
-  }
   const literal_parts_t parts = literal_parts(pattern);
   wildcard->prefix_ = {apr_pstrmemdup(pool, parts.prefix.data(), parts.prefix.size()),
                        parts.prefix.size()};
@@ -49,6 +42,14 @@ compiled_wildcard* compiled_wildcard::compile(const char* pattern, apr_pool_t* p
     wildcard->needs_ |= pair_signature(inner.data(), inner.size());
   }
   wildcard->max_score_ = parts.max_score;
+  wildcard->valid_ = true;
+
+  pcre2_code* code = compile_expression(*regex);
+  pcre2_match_data* data = code != nullptr ? pcre2_match_data_create(1, nullptr) : nullptr;
+  if (data == nullptr) {
+    pcre2_code_free(code);
+    return wildcard;  // valid but not runnable: every run fails
+  }
   wildcard->code_ = code;
   wildcard->data_ = data;
   wildcard->jit_ = pcre2_jit_compile(code, PCRE2_JIT_COMPLETE) == 0;
@@ -82,10 +83,10 @@ bool compiled_wildcard::literals_occur(const char* path, size_t path_length) con
 }
 
 int compiled_wildcard::match(const scanned_path_t& path) const {
-  if (code_ == nullptr || (needs_ & ~path.signature()) != 0 ||
-      !literals_occur(path.text, path.length)) {
-    return -1;
+  if (!valid_ || (needs_ & ~path.signature()) != 0 || !literals_occur(path.text, path.length)) {
+    return kNoMatch;
   }
+  if (code_ == nullptr) return kMatchFailed;
   const auto subject = reinterpret_cast<PCRE2_SPTR>(path.text);
   int rc = jit_ ? pcre2_jit_match(code_, subject, path.length, 0, 0, data_, nullptr)
                 : pcre2_match(code_, subject, path.length, 0, 0, data_, nullptr);
@@ -94,9 +95,7 @@ int compiled_wildcard::match(const scanned_path_t& path) const {
     // as it does for the literal matcher.
     rc = pcre2_match(code_, subject, path.length, 0, PCRE2_NO_JIT, data_, nullptr);
   }
-  // 0 means "ovector too small": still a match, and the whole match is set.
-  if (rc < 0) return -1;
-  return prefix_depth(path.text, pcre2_get_ovector_pointer(data_)[1]);
+  return match_outcome(rc, path.text, data_);
 }
 
 }  // namespace zeb

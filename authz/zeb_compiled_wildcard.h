@@ -15,13 +15,15 @@ namespace zeb {
 
 class compiled_wildcard {
  public:
-  // Never null; a pattern that zeb_matcher_match rejects or that does not
-  // compile yields a wildcard that matches nothing.
+  // Never null; a pattern that zeb_matcher_match rejects yields a wildcard
+  // that matches nothing, one that does not compile a wildcard whose runs
+  // fail.
   static compiled_wildcard* compile(const char* pattern, apr_pool_t* pool);
 
-  // The score zeb_matcher_match would report for path, or -1 where it would
-  // report no match or an error. Uses the per-wildcard match data, so one
-  // wildcard must not be matched by two threads at once.
+  // The score zeb_matcher_match would report for path, kNoMatch where it
+  // would report no match, or kMatchFailed where the library gives up. Uses
+  // the per-wildcard match data, so one wildcard must not be matched by two
+  // threads at once.
   int match(const scanned_path_t& path) const;
 
   // Byte pairs (see pair_signature) that every matching path contains.
@@ -43,7 +45,8 @@ class compiled_wildcard {
   size_t inner_count_ = 0;
   int max_score_ = -1;
   uint64_t needs_ = 0;
-  pcre2_code* code_ = nullptr;  // null: matches nothing
+  bool valid_ = false;          // false: matches nothing
+  pcre2_code* code_ = nullptr;  // null in a valid wildcard: every run fails
   pcre2_match_data* data_ = nullptr;
   bool jit_ = false;
 };

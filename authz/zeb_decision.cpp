@@ -1,8 +1,6 @@
 // The node decision: the most specific absolute PBP covering the path against
 // the best-scoring matching wildcards.
 #include <svn_dirent_uri.h>
-#include <svn_path.h>
-#include <svn_pools.h>
 
 #include <algorithm>
 
@@ -11,6 +9,7 @@
 #include "zeb_authorizer.h"
 #include "zeb_compiled_wildcard.h"
 #include "zeb_matcher.h"
+#include "zeb_pattern.h"
 #include "zeb_scanned_path.h"
 #include "zeb_wildcard_set.h"
 
@@ -36,12 +35,22 @@ absolute_scores_t scores_of(const pbp_item_t* cover, int depth, pbp_access_t req
   return scores;
 }
 
+// Non-empty components, as svn_path_component_count counts them; that one
+// asserts on non-canonical paths, which lists made elsewhere may hold.
+int count_components(const char* path) {
+  int count = 0;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p != '/' && (p == path || p[-1] == '/')) ++count;
+  }
+  return count;
+}
+
 absolute_scores_t scan_absolute(const apr_array_header_t* list, pbp_access_t required,
                                 const char* path) {
   for (int i = 0; list != nullptr && i < list->nelts; ++i) {
     const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
     if (item != nullptr && item->path != nullptr && svn_dirent_is_ancestor(item->path, path)) {
-      return scores_of(item, static_cast<int>(svn_path_component_count(item->path)), required);
+      return scores_of(item, count_components(item->path), required);
     }
   }
   return {};
@@ -54,6 +63,21 @@ absolute_scores_t scan_absolute(const apr_array_header_t* list, pbp_access_t req
 // best(grants, floor, enough) must return the highest score among granting
 // (or revoking) wildcards, where wildcards unable to score above floor may be
 // left out, and the search may stop once the result reaches enough.
+// The highest score a wildcard can reach on a path of depth ceiling, given
+// its own bound (-1: none).
+int highest_score(int max_score, int ceiling) {
+  return max_score < 0 ? ceiling : std::min(max_score, ceiling);
+}
+
+// The score a wildcard run counts with. When the library gave up, the path
+// may or may not match: a granting PBP is then left out, and a revoking one
+// counts as matching at the highest score it could reach, so that a failure
+// never grants.
+int counted_score(int outcome, bool grants, int highest) {
+  if (outcome != zeb::kMatchFailed) return outcome;
+  return grants ? zeb::kNoMatch : highest;
+}
+
 template <typename Best>
 int decide(const absolute_scores_t& absolute, int ceiling, const Best& best) {
   constexpr int kAll = 1 << 30;
@@ -94,45 +118,39 @@ int decide_fast(const zeb::absolute_index* index, const apr_array_header_t* abso
     for (const auto& entry : *wildcards) {
       if (best_score >= most) break;
       if ((entry.permission >= required) != grants) continue;
-      const int bound = entry.max_score < 0 ? ceiling : std::min(entry.max_score, ceiling);
+      const int bound = highest_score(entry.max_score, ceiling);
       if (bound <= floor || bound <= best_score || (entry.needs & ~scanned.signature()) != 0) {
         continue;
       }
-      best_score = std::max(best_score, entry.wildcard->match(scanned));
+      best_score =
+          std::max(best_score, counted_score(entry.wildcard->match(scanned), grants, bound));
     }
     return best_score;
   };
   return decide(absolute, ceiling, best);
 }
 
-// Lists made elsewhere, or relative paths: the plain algorithm, with
-// zeb_matcher_match per wildcard and a scratch pool cleared before each.
+// Lists made elsewhere, or relative paths: the plain algorithm, translating
+// and compiling each wildcard again.
 int decide_plain(const apr_array_header_t* absolute_list, const apr_array_header_t* wildcards,
-                 pbp_access_t required, const char* path, apr_pool_t* pool) {
+                 pbp_access_t required, const char* path) {
   const absolute_scores_t absolute = scan_absolute(absolute_list, required, path);
-  apr_pool_t* scratch = nullptr;
+  const int ceiling = component_count(path);
   auto best = [&](bool grants, int floor, int enough) {
     int best_score = -1;
     for (int i = 0; wildcards != nullptr && i < wildcards->nelts && best_score < enough; ++i) {
       const pbp_item_t* item = APR_ARRAY_IDX(wildcards, i, const pbp_item_t*);
       if (item == nullptr || (item->permission >= required) != grants) continue;
-      if (scratch == nullptr) {
-        scratch = svn_pool_create(pool);
-      } else {
-        svn_pool_clear(scratch);
+      int score = zeb::match_pattern(item->path, path);
+      if (score == zeb::kMatchFailed) {
+        const int highest = highest_score(zeb::literal_parts(item->path).max_score, ceiling);
+        score = counted_score(score, grants, highest);
       }
-      int matched = 0;
-      int score = 0;
-      if (zeb_matcher_match(&matched, &score, item->path, path, scratch) == APR_SUCCESS &&
-          matched && score > floor) {
-        best_score = std::max(best_score, score);
-      }
+      if (score > floor) best_score = std::max(best_score, score);
     }
     return best_score;
   };
-  const int answer = decide(absolute, component_count(path), best);
-  if (scratch != nullptr) svn_pool_destroy(scratch);
-  return answer;
+  return decide(absolute, ceiling, best);
 }
 
 }  // namespace
@@ -140,7 +158,7 @@ int decide_plain(const apr_array_header_t* absolute_list, const apr_array_header
 extern "C" int has_non_recursive_access(apr_array_header_t* sorted_absolute_pbps,
                                         apr_array_header_t* unsorted_wildcard_pbps,
                                         pbp_access_t required_access, const char* path,
-                                        apr_pool_t* pool) {
+                                        apr_pool_t* /*pool*/) {
   if (path == nullptr) return 0;
   const zeb::absolute_index* index = role_data(sorted_absolute_pbps, &zeb_pbp_accel::index);
   const zeb::wildcard_set* wildcards = role_data(unsorted_wildcard_pbps, &zeb_pbp_accel::wildcards);
@@ -151,5 +169,5 @@ extern "C" int has_non_recursive_access(apr_array_header_t* sorted_absolute_pbps
   if (path[0] == '/' && absolute_ready && wildcards_ready) {
     return decide_fast(index, sorted_absolute_pbps, wildcards, required_access, path);
   }
-  return decide_plain(sorted_absolute_pbps, unsorted_wildcard_pbps, required_access, path, pool);
+  return decide_plain(sorted_absolute_pbps, unsorted_wildcard_pbps, required_access, path);
 }

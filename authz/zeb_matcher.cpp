@@ -107,6 +107,36 @@ pcre2_code* compile_expression(std::string_view regex) {
                        &error_offset, nullptr);
 }
 
+int match_outcome(int rc, const char* path, pcre2_match_data* data) {
+  if (rc == PCRE2_ERROR_NOMATCH) return kNoMatch;
+  if (rc < 0) return kMatchFailed;
+  // 0 means "ovector too small": still a match, and the whole match is set.
+  return prefix_depth(path, pcre2_get_ovector_pointer(data)[1]);
+}
+
+int run_expression(std::string_view regex, const char* path) {
+  pcre2_code* code = compile_expression(regex);
+  if (code == nullptr) return kMatchFailed;
+  pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
+  int outcome = kMatchFailed;
+  if (data != nullptr) {
+    const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(path), std::strlen(path), 0, 0,
+                               data, nullptr);
+    outcome = match_outcome(rc, path, data);
+    pcre2_match_data_free(data);
+  }
+  pcre2_code_free(code);
+  return outcome;
+}
+
+int match_pattern(const char* pattern, const char* path) {
+  if (pattern == nullptr || pattern[0] != '/' || path == nullptr || path[0] != '/') {
+    return kNoMatch;
+  }
+  const auto regex = translate_pattern(pattern);
+  return regex ? run_expression(*regex, path) : kNoMatch;
+}
+
 int prefix_depth(const char* path, size_t end) {
   int count = 0;
   for (size_t i = 0; i + 1 < end; ++i) {
@@ -137,22 +167,10 @@ char* translate_pbp(const char* pbp, int* error, apr_pool_t* pool) {
 
 int do_match(const char* regex, const char* text, int* score, apr_pool_t* /*pool*/) {
   if (regex == nullptr || text == nullptr) return 0;
-  pcre2_code* code = zeb::compile_expression(regex);
-  if (code == nullptr) return 0;
-  pcre2_match_data* data = pcre2_match_data_create(1, nullptr);
-  int matched = 0;
-  if (data != nullptr) {
-    // 0 means "ovector too small": still a match, and [0] and [1] are set.
-    const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text), std::strlen(text), 0, 0,
-                               data, nullptr);
-    if (rc >= 0) {
-      *score = zeb::prefix_depth(text, pcre2_get_ovector_pointer(data)[1]);
-      matched = 1;
-    }
-    pcre2_match_data_free(data);
-  }
-  pcre2_code_free(code);
-  return matched;
+  const int outcome = zeb::run_expression(regex, text);
+  if (outcome < 0) return 0;
+  *score = outcome;
+  return 1;
 }
 
 apr_status_t zeb_matcher_match(int* matched, int* score, const char* pbp, const char* text,

@@ -32,6 +32,24 @@ literal_parts_t literal_parts(std::string_view pattern);
 // Compiles an expression with no options; null on failure.
 pcre2_code* compile_expression(std::string_view regex);
 
+// Outcomes of running a pattern on a path, besides the matched prefix's depth.
+constexpr int kNoMatch = -1;
+// The library gave up (its match, depth or heap limits, or memory): whether
+// the path matches is unknown, so a revoking PBP must not be taken as absent.
+constexpr int kMatchFailed = -2;
+
+// The outcome of a match run that returned rc with its results in data.
+int match_outcome(int rc, const char* path, pcre2_match_data* data);
+
+// Compiles regex and runs it on path: the matched prefix's depth, kNoMatch,
+// or kMatchFailed (also when regex does not compile).
+int run_expression(std::string_view regex, const char* path);
+
+// What zeb_matcher_match answers, with failures kept apart from no match:
+// the matched prefix's depth, kNoMatch (also for a rejected pattern or path)
+// or kMatchFailed.
+int match_pattern(const char* pattern, const char* path);
+
 // Depth of the prefix [0, end) of path.
 int prefix_depth(const char* path, size_t end);
 

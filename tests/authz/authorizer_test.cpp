@@ -12,6 +12,7 @@
 
 namespace {
 
+using zeb::test::foreign_copy;
 using zeb::test::pool_t;
 using zeb::test::processed_role;
 
@@ -200,6 +201,55 @@ TEST(AuthzDecision, DecidesOnVeryDeepPaths) {
     role_processed_pbps_t* role = processed_role(c.raw, pool.get());
     EXPECT_EQ(has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
                                        c.required, c.path, pool.get()),
+              c.expected);
+  }
+}
+
+// A path that makes the expression library give up (its match limit) leaves
+// it unknown whether a wildcard matches: that must never grant, on processed
+// lists and on lists made elsewhere alike.
+TEST(AuthzDecision, WildcardsTheLibraryGivesUpOnNeverGrant) {
+  constexpr auto V = PBP_VIEW_ACCESS;
+  const std::string costly = "/a/b" + repeated("/a/bx", 2500);
+  const decision_case_t cases[] = {
+      {{"view:/", "none:/**/a/**/b"}, V, costly.c_str(), 0},
+      {{"none:/", "view:/**/a/**/b"}, V, costly.c_str(), 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.raw));
+    pool_t pool;
+    role_processed_pbps_t* role = processed_role(c.raw, pool.get());
+    EXPECT_EQ(has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
+                                       c.required, c.path, pool.get()),
+              c.expected);
+    EXPECT_EQ(has_non_recursive_access(foreign_copy(role->sorted_absolute_pbps, pool.get()),
+                                       foreign_copy(role->unsorted_wildcard_pbps, pool.get()),
+                                       c.required, c.path, pool.get()),
+              c.expected);
+  }
+}
+
+// Lists made by other code may hold paths that processing never makes; they
+// decide by svn_dirent_is_ancestor and never bring the process down.
+TEST(AuthzDecision, ListsMadeElsewhereMayHoldNonCanonicalPaths) {
+  const struct {
+    const char* absolute;
+    const char* path;
+    int expected;
+  } cases[] = {
+      {"/a/", "/a/", 0},
+      {"/a/./b", "/a/./b/c", 0},
+      {".", "./x", 0},
+      {"/a/", "/ab", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.absolute) + " " + c.path);
+    pool_t pool;
+    pbp_item_t item{c.absolute, PBP_NO_ACCESS, nullptr};
+    apr_array_header_t* absolute = apr_array_make(pool.get(), 1, sizeof(pbp_item_t*));
+    APR_ARRAY_PUSH(absolute, pbp_item_t*) = &item;
+    apr_array_header_t* wildcards = apr_array_make(pool.get(), 1, sizeof(pbp_item_t*));
+    EXPECT_EQ(has_non_recursive_access(absolute, wildcards, PBP_VIEW_ACCESS, c.path, pool.get()),
               c.expected);
   }
 }

@@ -37,6 +37,18 @@ role_processed_pbps_t* processed_role(const std::vector<std::string>& raw_pbps, 
   return role;
 }
 
+apr_array_header_t* foreign_copy(const apr_array_header_t* list, apr_pool_t* pool) {
+  apr_array_header_t* copy = apr_array_make(pool, list->nelts, sizeof(pbp_item_t*));
+  for (int i = 0; i < list->nelts; ++i) {
+    const auto* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
+    auto* plain = static_cast<pbp_item_t*>(apr_pcalloc(pool, sizeof(pbp_item_t)));
+    plain->path = item->path;
+    plain->permission = item->permission;
+    APR_ARRAY_PUSH(copy, pbp_item_t*) = plain;
+  }
+  return copy;
+}
+
 std::vector<std::string> paths_of(const apr_array_header_t* list) {
   std::vector<std::string> paths;
   for (int i = 0; i < list->nelts; ++i) paths.push_back(APR_ARRAY_IDX(list, i, pbp_item_t*)->path);

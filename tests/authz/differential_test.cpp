@@ -15,6 +15,7 @@
 
 namespace {
 
+using zeb::test::foreign_copy;
 using zeb::test::pool_t;
 using zeb::test::processed_role;
 
@@ -106,20 +107,6 @@ std::string describe(const std::vector<std::string>& raw, pbp_access_t required,
                      const std::string& path) {
   return testing::PrintToString(raw) + " required " + std::to_string(required) + " path " +
          testing::PrintToString(path);
-}
-
-// Copies of the lists with only path and permission set, as code outside the
-// engine would make them.
-apr_array_header_t* foreign_copy(const apr_array_header_t* list, apr_pool_t* pool) {
-  apr_array_header_t* copy = apr_array_make(pool, list->nelts, sizeof(pbp_item_t*));
-  for (int i = 0; i < list->nelts; ++i) {
-    const auto* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
-    auto* plain = static_cast<pbp_item_t*>(apr_pcalloc(pool, sizeof(pbp_item_t)));
-    plain->path = item->path;
-    plain->permission = item->permission;
-    APR_ARRAY_PUSH(copy, pbp_item_t*) = plain;
-  }
-  return copy;
 }
 
 TEST(AuthzDifferential, DecisionsMatchTheReference) {
