@@ -79,26 +79,36 @@ brimstack_process::brimstack_process(const std::string& config_json, bool tls,
     execv(ZEB_PYTHON, const_cast<char* const*>(argv.data()));
     _exit(127);
   }
-  if (pid_ < 0) throw std::runtime_error("fork failed");
+  // A constructor that throws runs no destructor: stop the child here, or a
+  // server that never reported its port would outlive the test.
+  auto fail = [this](const std::string& message) {
+    stop();
+    throw std::runtime_error(message);
+  };
+  if (pid_ < 0) fail("fork failed");
 
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (!std::filesystem::exists(port_file)) {
     int status;
     if (waitpid(pid_, &status, WNOHANG) == pid_) {
       pid_ = -1;
-      throw std::runtime_error("brimstack server exited: " + read_file(log));
+      fail("brimstack server exited: " + read_file(log));
     }
-    if (std::chrono::steady_clock::now() > deadline)
-      throw std::runtime_error("brimstack server did not start in time");
+    if (std::chrono::steady_clock::now() > deadline) fail("brimstack server did not start in time");
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   port_ = std::atoi(read_file(port_file).c_str());
 }
 
 brimstack_process::~brimstack_process() {
+  stop();
+}
+
+void brimstack_process::stop() {
   if (pid_ > 0) {
     kill(pid_, SIGTERM);
     waitpid(pid_, nullptr, 0);
+    pid_ = -1;
   }
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);

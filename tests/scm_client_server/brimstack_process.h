@@ -30,6 +30,8 @@ class brimstack_process {
   std::string requests();
 
  private:
+  // Ends the server (SIGTERM) and removes its files.
+  void stop();
   std::string control(const char* method, const std::string& command, const std::string& body);
 
   bool tls_;
