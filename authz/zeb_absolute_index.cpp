@@ -82,8 +82,6 @@ const pbp_item_t* absolute_index::probe(uint64_t hash, const char* path, size_t 
   }
 }
 
-// Collects the hashes of the path's prefixes that end at a boundary, then
-// probes them longest first: the first hit is the deepest covering entry.
 // Probes the path's prefixes that end at a boundary, longest first: the first
 // hit is the deepest covering entry.
 const pbp_item_t* absolute_index::find_covering(const scanned_path_t& path) const {
