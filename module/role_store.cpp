@@ -2,7 +2,22 @@
 
 #include <apr_strings.h>
 
+#include <cstring>
+
 #include "zeb_authorizer.h"
+
+namespace {
+
+// Whether the engine reads any of the strings as a PBP; it skips those
+// without an action prefix.
+bool holds_a_pbp(const apr_array_header_t* strings) {
+  for (int i = 0; i < strings->nelts; ++i) {
+    if (std::strchr(APR_ARRAY_IDX(strings, i, const char*), ':') != nullptr) return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 void add_answer_role(const char* role_id, const char* const* pbps, int num_pbps,
                      apr_array_header_t* pbps_with_roles, serialize_ctx_t* value,
@@ -18,9 +33,9 @@ apr_array_header_t* make_role_store(const apr_array_header_t* pbps_with_roles,
     const zeb_role_t* role = APR_ARRAY_IDX(pbps_with_roles, i, const zeb_role_t*);
     const apr_array_header_t* strings = role->repoPathAndPerm;
     // The engine reads a role without PBPs as unrestricted (global commit),
-    // but an answer without permissions (an empty or absent list) grants
-    // nothing: such a role is left out of the store.
-    if (strings->nelts == 0) continue;
+    // but an answer without permissions (an empty, absent or unreadable
+    // list) grants nothing: such a role is left out of the store.
+    if (!holds_a_pbp(strings)) continue;
     apr_pool_t* raw_pool = nullptr;
     apr_pool_create(&raw_pool, store_pool);
     auto** raw = static_cast<char**>(apr_pcalloc(raw_pool, sizeof(char*) * strings->nelts));

@@ -63,6 +63,7 @@ TEST_F(RoleStoreTest, StoreOutlivesTheRetrievalAndDecidesPerRole) {
   apr_array_header_t* store = store_from({{"NONE", {}},
                                           {"201", {"view:/", "commit:/trunk", "none:/trunk/x"}},
                                           {"empty", {}},
+                                          {"unreadable", {"junk", "trunk"}},
                                           {nullptr, {"view:/", "commit:/branches"}}});
   ASSERT_EQ(store->nelts, 2);
   EXPECT_STREQ(role_at(store, 0)->role_id, "201");
