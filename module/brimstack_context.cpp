@@ -50,10 +50,14 @@ int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* co
     context = static_cast<ctx_data*>(apr_pcalloc(conn_pool, sizeof(ctx_data)));
     context->pool = conn_pool;
     context->global_access_granted = PBP_UNKNOWN;
-    if (apr_pool_userdata_set(context, kUserdataKey, cleanup_ctx_data, conn_pool) != APR_SUCCESS) {
+    if (apr_pool_userdata_set(context, kUserdataKey, nullptr, conn_pool) != APR_SUCCESS) {
       ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error setting connection pool userdata");
       return HTTP_INTERNAL_SERVER_ERROR;
     }
+    // Not as a child clean-up: a process forked to run a repository hook
+    // must not release runtimes and TLS locks that threads of its parent
+    // were using when it forked.
+    apr_pool_cleanup_register(conn_pool, context, cleanup_ctx_data, apr_pool_cleanup_null);
   }
   if (!context->setup_complete) {
     if (int rc = set_up_context(context, r, conf); rc != OK) return rc;
@@ -65,14 +69,19 @@ int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* co
 
 int load_properties(apr_hash_t** props, const char* filename, request_rec* r, apr_pool_t* pool) {
   *props = apr_hash_make(pool);
+  // Buffered, because unbuffered line reads cost a system call per byte; the
+  // buffer goes with its own pool rather than stay in the connection's.
+  apr_pool_t* file_pool = nullptr;
   apr_file_t* file = nullptr;
-  if (filename == nullptr ||
-      apr_file_open(&file, filename, APR_FOPEN_READ, APR_FPROT_OS_DEFAULT, pool) != APR_SUCCESS) {
+  if (filename == nullptr || apr_pool_create(&file_pool, pool) != APR_SUCCESS ||
+      apr_file_open(&file, filename, APR_FOPEN_READ | APR_FOPEN_BUFFERED, APR_FPROT_OS_DEFAULT,
+                    file_pool) != APR_SUCCESS) {
+    if (file_pool != nullptr) apr_pool_destroy(file_pool);
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Failed to open file %s.", filename);
     return HTTP_INTERNAL_SERVER_ERROR;
   }
   const apr_status_t rv = read_properties(*props, file, pool);
-  apr_file_close(file);
+  apr_pool_destroy(file_pool);
   if (rv != APR_SUCCESS) {
     // Half a file could silently drop the secret or the endpoint.
     ap_log_rerror(APLOG_MARK, APLOG_ERR, rv, r, "Failed to read file %s.", filename);

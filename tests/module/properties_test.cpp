@@ -37,7 +37,8 @@ class module_properties : public module_pool {
 
   apr_status_t read_file(const char* path, Props* out) {
     apr_file_t* file = nullptr;
-    EXPECT_EQ(APR_SUCCESS, apr_file_open(&file, path, APR_FOPEN_READ, APR_FPROT_OS_DEFAULT, pool_));
+    EXPECT_EQ(APR_SUCCESS, apr_file_open(&file, path, APR_FOPEN_READ | APR_FOPEN_BUFFERED,
+                                         APR_FPROT_OS_DEFAULT, pool_));
     apr_hash_t* props = apr_hash_make(pool_);
     const apr_status_t rv = read_properties(props, file, pool_);
     apr_file_close(file);
