@@ -143,8 +143,12 @@ int decide_plain(const apr_array_header_t* absolute_list, const apr_array_header
       if (item == nullptr || (item->permission >= required) != grants) continue;
       int score = zeb::match_pattern(item->path, path);
       if (score == zeb::kMatchFailed) {
-        const int highest = highest_score(zeb::literal_parts(item->path).max_score, ceiling);
-        score = counted_score(score, grants, highest);
+        // As the precompiled wildcards do: a path without the pattern's
+        // literal parts cannot match, whatever the library says.
+        const zeb::literal_parts_t parts = zeb::literal_parts(item->path);
+        score = zeb::literals_occur(parts, path)
+                    ? counted_score(score, grants, highest_score(parts.max_score, ceiling))
+                    : zeb::kNoMatch;
       }
       if (score > floor) best_score = std::max(best_score, score);
     }

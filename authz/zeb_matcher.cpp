@@ -100,6 +100,17 @@ literal_parts_t literal_parts(std::string_view p) {
   return parts;
 }
 
+bool literals_occur(const literal_parts_t& parts, std::string_view path) {
+  if (!path.starts_with(parts.prefix)) return false;
+  size_t at = parts.prefix.size();
+  for (const std::string& inner : parts.inners) {
+    at = path.find(inner, at);
+    if (at == std::string_view::npos) return false;
+    at += inner.size();
+  }
+  return true;
+}
+
 pcre2_code* compile_expression(std::string_view regex) {
   int error_code = 0;
   PCRE2_SIZE error_offset = 0;

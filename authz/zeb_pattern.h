@@ -29,6 +29,9 @@ struct literal_parts_t {
 };
 literal_parts_t literal_parts(std::string_view pattern);
 
+// False when path cannot match, its literal parts not occurring in it.
+bool literals_occur(const literal_parts_t& parts, std::string_view path);
+
 // Compiles an expression with no options; null on failure.
 pcre2_code* compile_expression(std::string_view regex);
 

@@ -205,15 +205,19 @@ TEST(AuthzDecision, DecidesOnVeryDeepPaths) {
   }
 }
 
-// A path that makes the expression library give up (its match limit) leaves
-// it unknown whether a wildcard matches: that must never grant, on processed
-// lists and on lists made elsewhere alike.
+// A path that makes the expression library give up (its match limit), or a
+// pattern too large to compile, leaves it unknown whether a wildcard matches:
+// that must never grant, on processed lists and on lists made elsewhere alike.
 TEST(AuthzDecision, WildcardsTheLibraryGivesUpOnNeverGrant) {
   constexpr auto V = PBP_VIEW_ACCESS;
   const std::string costly = "/a/b" + repeated("/a/bx", 2500);
+  const std::string huge = "/" + repeated("a", 40000);
+  const std::string below_huge = huge + "/x";
   const decision_case_t cases[] = {
       {{"view:/", "none:/**/a/**/b"}, V, costly.c_str(), 0},
       {{"none:/", "view:/**/a/**/b"}, V, costly.c_str(), 0},
+      {{"view:/", "none:" + huge + "/*"}, V, below_huge.c_str(), 0},
+      {{"view:/", "none:" + huge + "/*"}, V, "/b", 1},  // could not match anyway
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.raw));
