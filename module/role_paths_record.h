@@ -35,7 +35,7 @@ typedef struct zeb_role_t {
 } zeb_role_t;
 
 // A value under construction. The buffer is heap memory owned by the context
-// (not a pool), so it can outlive nothing and is freed by serialize_destroy.
+// (not a pool), independent of any request, and is freed by serialize_destroy.
 typedef struct serialize_ctx_t {
   char* buffer;
   int64_t size;      // bytes used
