@@ -1,11 +1,10 @@
-// A wildcard pattern compiled once when its role is processed. The compiled
-// code is freed by a clean-up on the pool that holds the role's lists.
+// A wildcard pattern compiled once when its role is processed. A clean-up on
+// the pool that holds the role's lists frees the compiled code.
 #ifndef ZEB_COMPILED_WILDCARD_H
 #define ZEB_COMPILED_WILDCARD_H
 
 #include <apr_pools.h>
 
-#include <cstddef>
 #include <cstdint>
 
 #include "zeb_pattern.h"
@@ -29,21 +28,12 @@ class compiled_wildcard {
   // Byte pairs (see pair_signature) that every matching path contains.
   uint64_t needs() const { return needs_; }
   // No match scores more than this; -1 when only the path's depth bounds it.
-  int max_score() const { return max_score_; }
+  int max_score() const { return parts_.max_score; }
 
  private:
-  struct literal_t {
-    const char* text;
-    size_t length;
-  };
-
   static apr_status_t release(void* self);
-  bool literals_occur(const char* path, size_t path_length) const;
 
-  literal_t prefix_{nullptr, 0};  // every matching path begins with this
-  literal_t* inners_ = nullptr;   // and then contains these in order
-  size_t inner_count_ = 0;
-  int max_score_ = -1;
+  literal_parts_t parts_{{}, {}, -1};
   uint64_t needs_ = 0;
   bool valid_ = false;          // false: matches nothing
   pcre2_code* code_ = nullptr;  // null in a valid wildcard: every run fails
