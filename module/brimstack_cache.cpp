@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "brimstack_context.h"
-#include "brimstack_properties.h"
 
 namespace {
 
@@ -74,11 +73,4 @@ bool decode_isvaliduser(const char* data, apr_size_t len, int* answer) {
 void encode_isvaliduser(int answer, char out[4]) {
   const auto value = static_cast<unsigned int>(answer);
   for (int i = 0; i < 4; ++i) out[i] = static_cast<char>(value >> (8 * i));
-}
-
-char* make_scmlistener_url(apr_hash_t* props, apr_pool_t* pool) {
-  return apr_psprintf(pool, "%s://%s:%s/qv-soap/services/ScmListener",
-                      get_boolean_property(props, kListenerSslProperty, 0) ? "https" : "http",
-                      get_property(props, "dwmain.integration.listener_host", "localhost"),
-                      get_property(props, "dwmain.integration.listener_port", "8080"));
 }

@@ -3,7 +3,6 @@
 #ifndef BRIMSTACK_CACHE_H
 #define BRIMSTACK_CACHE_H
 
-#include <apr_hash.h>
 #include <apr_pools.h>
 
 struct ctx_data;
@@ -32,8 +31,5 @@ void cache_authenticated_user(ctx_data* ctx, const char* username, const char* p
 // value too short to hold one (a miss: ask the server).
 bool decode_isvaliduser(const char* data, apr_size_t len, int* answer);
 void encode_isvaliduser(int answer, char out[4]);
-
-// "http[s]://HOST:PORT/qv-soap/services/ScmListener" from the properties.
-char* make_scmlistener_url(apr_hash_t* props, apr_pool_t* pool);
 
 #endif

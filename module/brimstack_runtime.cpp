@@ -1,5 +1,8 @@
 #include "brimstack_runtime.h"
 
+#include <apr_strings.h>
+
+#include "brimstack_context.h"
 #include "brimstack_properties.h"
 
 void apply_proxy_settings(struct soap* soap, apr_hash_t* props) {
@@ -19,4 +22,11 @@ int apply_timeouts(struct soap* soap, apr_hash_t* props, bool* defaulted) {
   soap->send_timeout = timeout;
   soap->connect_timeout = timeout;
   return timeout;
+}
+
+char* make_scmlistener_url(apr_hash_t* props, apr_pool_t* pool) {
+  return apr_psprintf(pool, "%s://%s:%s/qv-soap/services/ScmListener",
+                      get_boolean_property(props, kListenerSslProperty, 0) ? "https" : "http",
+                      get_property(props, "dwmain.integration.listener_host", "localhost"),
+                      get_property(props, "dwmain.integration.listener_port", "8080"));
 }

@@ -19,4 +19,7 @@ void apply_proxy_settings(struct soap* soap, apr_hash_t* props);
 // absent.
 int apply_timeouts(struct soap* soap, apr_hash_t* props, bool* defaulted);
 
+// "http[s]://HOST:PORT/qv-soap/services/ScmListener" from the properties.
+char* make_scmlistener_url(apr_hash_t* props, apr_pool_t* pool);
+
 #endif

@@ -8,7 +8,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "brimstack_cache.h"
 #include "brimstack_properties.h"
 #include "brimstack_runtime.h"
 #include "brimstack_soap.h"

@@ -1,8 +1,6 @@
 #include <apr_general.h>
-#include <apr_hash.h>
 #include <gtest/gtest.h>
 
-#include <map>
 #include <string>
 
 #include "brimstack_cache.h"
@@ -134,28 +132,6 @@ TEST_F(module_cache, RolePathsUserKey) {
   ctx_->cached_username = "alice";
   ctx_->external_system_id = "exsy1001";
   EXPECT_STREQ("alice:repo1:exsy1001:getrolepaths:56", get_memcache_user_key(ctx_, "repo1", pool_));
-}
-
-TEST_F(module_cache, ListenerUrl) {
-  struct Case {
-    std::map<std::string, std::string> props;
-    const char* url;
-  } cases[] = {
-      {{}, "http://localhost:8080/qv-soap/services/ScmListener"},
-      {{{"dwmain.integration.listener_ssl", "TRUE"},
-        {"dwmain.integration.listener_host", "scm.example"},
-        {"dwmain.integration.listener_port", "8443"}},
-       "https://scm.example:8443/qv-soap/services/ScmListener"},
-      {{{"dwmain.integration.listener_ssl", "yes"}},
-       "http://localhost:8080/qv-soap/services/ScmListener"},
-  };
-  for (const auto& c : cases) {
-    apr_hash_t* props = apr_hash_make(pool_);
-    for (const auto& [k, v] : c.props) {
-      apr_hash_set(props, k.c_str(), APR_HASH_KEY_STRING, v.c_str());
-    }
-    EXPECT_STREQ(c.url, make_scmlistener_url(props, pool_));
-  }
 }
 
 TEST_F(module_cache, DirConfigBaseUriAndTtl) {

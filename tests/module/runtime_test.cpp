@@ -85,4 +85,20 @@ TEST_F(module_runtime, Timeouts) {
   }
 }
 
+TEST_F(module_runtime, ListenerUrl) {
+  struct Case {
+    std::map<std::string, std::string> values;
+    const char* url;
+  } cases[] = {
+      {{}, "http://localhost:8080/qv-soap/services/ScmListener"},
+      {{{"dwmain.integration.listener_ssl", "TRUE"},
+        {"dwmain.integration.listener_host", "scm.example"},
+        {"dwmain.integration.listener_port", "8443"}},
+       "https://scm.example:8443/qv-soap/services/ScmListener"},
+      {{{"dwmain.integration.listener_ssl", "yes"}},
+       "http://localhost:8080/qv-soap/services/ScmListener"},
+  };
+  for (const auto& c : cases) EXPECT_STREQ(c.url, make_scmlistener_url(props(c.values), pool_));
+}
+
 }  // namespace
