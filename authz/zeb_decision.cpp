@@ -22,7 +22,7 @@ struct absolute_scores_t {
 
 template <typename T>
 const T* role_data(const apr_array_header_t* list, const T* zeb_pbp_accel::*member) {
-  if (list == nullptr || list->nelts == 0) return nullptr;
+  if (list->nelts == 0) return nullptr;
   const pbp_item_t* first = APR_ARRAY_IDX(list, 0, const pbp_item_t*);
   if (first == nullptr || first->accel == nullptr || first->accel->owner != first) return nullptr;
   const T* data = first->accel->*member;
@@ -47,7 +47,7 @@ int count_components(const char* path) {
 
 absolute_scores_t scan_absolute(const apr_array_header_t* list, pbp_access_t required,
                                 const char* path) {
-  for (int i = 0; list != nullptr && i < list->nelts; ++i) {
+  for (int i = 0; i < list->nelts; ++i) {
     const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
     if (item != nullptr && item->path != nullptr && svn_dirent_is_ancestor(item->path, path)) {
       return scores_of(item, count_components(item->path), required);
@@ -138,7 +138,7 @@ int decide_plain(const apr_array_header_t* absolute_list, const apr_array_header
   const int ceiling = component_count(path);
   auto best = [&](bool grants, int floor, int enough) {
     int best_score = -1;
-    for (int i = 0; wildcards != nullptr && i < wildcards->nelts && best_score < enough; ++i) {
+    for (int i = 0; i < wildcards->nelts && best_score < enough; ++i) {
       const pbp_item_t* item = APR_ARRAY_IDX(wildcards, i, const pbp_item_t*);
       if (item == nullptr || (item->permission >= required) != grants) continue;
       int score = zeb::match_pattern(item->path, path);
@@ -163,13 +163,14 @@ extern "C" int has_non_recursive_access(apr_array_header_t* sorted_absolute_pbps
                                         apr_array_header_t* unsorted_wildcard_pbps,
                                         pbp_access_t required_access, const char* path,
                                         apr_pool_t* /*pool*/) {
-  if (path == nullptr) return 0;
+  // Only processing makes the lists; without them nothing is known.
+  if (path == nullptr || sorted_absolute_pbps == nullptr || unsorted_wildcard_pbps == nullptr) {
+    return 0;
+  }
   const zeb::absolute_index* index = role_data(sorted_absolute_pbps, &zeb_pbp_accel::index);
   const zeb::wildcard_set* wildcards = role_data(unsorted_wildcard_pbps, &zeb_pbp_accel::wildcards);
-  const bool absolute_ready =
-      index != nullptr || sorted_absolute_pbps == nullptr || sorted_absolute_pbps->nelts == 0;
-  const bool wildcards_ready = wildcards != nullptr || unsorted_wildcard_pbps == nullptr ||
-                               unsorted_wildcard_pbps->nelts == 0;
+  const bool absolute_ready = index != nullptr || sorted_absolute_pbps->nelts == 0;
+  const bool wildcards_ready = wildcards != nullptr || unsorted_wildcard_pbps->nelts == 0;
   if (path[0] == '/' && absolute_ready && wildcards_ready) {
     return decide_fast(index, sorted_absolute_pbps, wildcards, required_access, path);
   }

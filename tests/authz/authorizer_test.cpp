@@ -258,12 +258,15 @@ TEST(AuthzDecision, ListsMadeElsewhereMayHoldNonCanonicalPaths) {
   }
 }
 
-TEST(AuthzDecision, NullPathIsRefused) {
+// Missing arguments, such as the lists of a role never processed, refuse.
+TEST(AuthzDecision, MissingArgumentsAreRefused) {
   pool_t pool;
   role_processed_pbps_t* role = processed_role({}, pool.get());
-  EXPECT_EQ(has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
-                                     PBP_VIEW_ACCESS, nullptr, pool.get()),
-            0);
+  apr_array_header_t* absolute = role->sorted_absolute_pbps;
+  apr_array_header_t* wildcards = role->unsorted_wildcard_pbps;
+  EXPECT_EQ(has_non_recursive_access(absolute, wildcards, PBP_VIEW_ACCESS, nullptr, pool.get()), 0);
+  EXPECT_EQ(has_non_recursive_access(nullptr, wildcards, PBP_VIEW_ACCESS, "/a", pool.get()), 0);
+  EXPECT_EQ(has_non_recursive_access(absolute, nullptr, PBP_VIEW_ACCESS, "/a", pool.get()), 0);
 }
 
 }  // namespace
