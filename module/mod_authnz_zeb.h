@@ -8,7 +8,8 @@
 
 #include <http_config.h>
 
-// The one symbol httpd looks up; everything else of the module is hidden.
+// The symbol httpd looks up; mod_authnz_zeb.map lists all that the module
+// exports.
 extern "C" {
 extern module AP_MODULE_DECLARE_DATA __attribute__((visibility("default"))) authnz_zeb_module;
 }
