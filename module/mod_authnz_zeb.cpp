@@ -30,10 +30,12 @@ const char* AuthnzZEBMemcacheTTL_cmd(cmd_parms* cmd, void* config, const char* a
   return nullptr;
 }
 
-// httpd's C++ view of command handlers is a function without parameters.
+// httpd's C++ view of command handlers is a function without parameters;
+// httpd calls them back with the parameters TAKE1 gives. The cast goes
+// through void (*)(), the type compilers accept as any function's.
 template <typename Handler>
 cmd_func handler(Handler fn) {
-  return reinterpret_cast<cmd_func>(fn);
+  return reinterpret_cast<cmd_func>(reinterpret_cast<void (*)()>(fn));
 }
 
 const command_rec authnz_zeb_cmds[] = {
