@@ -10,6 +10,7 @@
 #include "role_paths_record.h"
 #include "role_store.h"
 #include "scm_role_entries.h"
+#include "scm_role_paths_list.h"
 #include "soapH.h"
 #include "zeb_memcache.h"
 
@@ -62,9 +63,9 @@ struct role_paths_operation {
 int call_role_paths_list(apr_array_header_t** entries, ctx_data* ctx, const char* action,
                          const char* repos_name, apr_pool_t* pool) {
   ScmListenerServiceNS__getRolePathsListResponse response{};
-  const int rc = soap_call_ScmListenerServiceNS__getRolePathsList(
-      &ctx->soap, ctx->scm_listener_url, action, arg(ctx->request_key), arg(ctx->cached_username),
-      arg(ctx->external_system_id), arg(repos_name), &response);
+  const int rc = scm_call_get_role_paths_list(&ctx->soap, ctx->scm_listener_url, action,
+                                              ctx->request_key, ctx->cached_username,
+                                              ctx->external_system_id, repos_name, &response);
   if (rc == SOAP_OK) *entries = scm_roles_from_role_paths_list(&response, pool);
   return rc;
 }

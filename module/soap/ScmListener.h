@@ -37,6 +37,9 @@ struct ScmListenerServiceNS2ArrayOf_USCORExsd_USCOREstring {
 struct ScmListenerServiceNS2__RolePathsListDO {
   struct ScmListenerServiceNS2ArrayOf_USCORExsd_USCOREstring *repoPathAndPerm 0;
   char *repoRoleId 0;
+  // The entry's xsi:type as read, its prefix mapped through the namespace
+  // table; the generated decoder does not check it (scm_role_paths_list.h).
+  @_QName xsi__type 0;
 };
 
 // SOAP-encoded array of RolePathsListDO; a nil item stays a null entry.

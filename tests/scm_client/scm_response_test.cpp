@@ -7,6 +7,7 @@
 
 #include "scm_is_valid_user.h"
 #include "scm_role_entries.h"
+#include "scm_role_paths_list.h"
 #include "scm_wire.h"
 
 namespace {
@@ -134,6 +135,47 @@ TEST_F(ScmRoleEntries, RolePathsListAnswersBecomeRolesWithMissingPartsEmpty) {
               SOAP_OK)
         << wire.fault();
     EXPECT_EQ(roles_of(scm_roles_from_role_paths_list(&response, pool_)), c.roles);
+  }
+}
+
+TEST(ScmRolePathsList, RoleEntriesTypedAsAnythingElseFailTheCall) {
+  // Body content with one role entry carrying these attributes, inline or as
+  // a multi-reference element after the response element.
+  auto inline_entry = [](const std::string& attributes) {
+    return "<r><a><i " + attributes + "><repoRoleId>7</repoRoleId></i></a></r>";
+  };
+  auto multiref_entry = [](const std::string& attributes) {
+    return "<r><a><i href=\"#m\"/></a></r><m id=\"m\" " + attributes +
+           "><repoRoleId>7</repoRoleId></m>";
+  };
+  const std::string role_type = R"(xmlns:t="urn:ScmListener" xsi:type="t:RolePathsListDO")";
+  const struct {
+    const char* name;
+    std::string body;
+    int status;
+  } cases[] = {
+      {"role type under its own prefix", inline_entry(role_type), SOAP_OK},
+      {"no type", inline_entry(""), SOAP_OK},
+      {"multi-reference role", multiref_entry(role_type), SOAP_OK},
+      {"nil entry of another type", "<r><a><i xsi:type=\"xsd:string\" xsi:nil=\"true\"/></a></r>",
+       SOAP_OK},
+      {"string type", inline_entry(R"(xsi:type="xsd:string")"), SOAP_TYPE},
+      {"same name in another namespace",
+       inline_entry(R"(xmlns:t="urn:other" xsi:type="t:RolePathsListDO")"), SOAP_TYPE},
+      {"multi-reference of another type",
+       multiref_entry(R"(xmlns:t="urn:ScmListener" xsi:type="t:Other")"), SOAP_TYPE},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScmWire wire(soap_reply(c.body));
+    ScmListenerServiceNS__getRolePathsListResponse response;
+    EXPECT_EQ(scm_call_get_role_paths_list(wire.soap(), kEndpoint, kAction, "K", "bob", "ext",
+                                           "repo", &response),
+              c.status)
+        << wire.fault();
+    if (c.status != SOAP_OK) {
+      EXPECT_NE(wire.fault().find("of another type"), std::string::npos) << wire.fault();
+    }
   }
 }
 
