@@ -13,6 +13,7 @@
 #include "brimstack_process.h"
 #include "scm_is_valid_user.h"
 #include "scm_requestkey.h"
+#include "scm_role_paths_list.h"
 #include "soapH.h"
 
 namespace {
@@ -137,10 +138,8 @@ class scm_client_server : public ::testing::Test {
 
   int role_paths_list(std::optional<roles>* out, const char* repo = "repo1") {
     ScmListenerServiceNS__getRolePathsListResponse response;
-    int status = soap_call_ScmListenerServiceNS__getRolePathsList(
-        &soap_, server_->url().c_str(), kAction, const_cast<char*>(key_),
-        const_cast<char*>("alice"), const_cast<char*>("exsy1001"), const_cast<char*>(repo),
-        &response);
+    int status = scm_call_get_role_paths_list(&soap_, server_->url().c_str(), kAction, key_,
+                                              "alice", "exsy1001", repo, &response);
     if (status == SOAP_OK) *out = read_roles(response._getRolePathsListReturn);
     return status;
   }
