@@ -8,6 +8,7 @@
 
 #include "brimstack_cache.h"
 #include "brimstack_context.h"
+#include "brimstack_runtime.h"
 #include "brimstack_setup.h"
 #include "brimstack_soap.h"
 #include "dav_svn_api.h"
@@ -28,7 +29,7 @@ const char* validity(int answer) {
 int ask_service(int* answer, ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
                 const char* username, const char* password, const char* repos_name,
                 const char* user_key) {
-  const char* action = apr_psprintf(r->pool, "%s:ScmListener", username);
+  const char* action = make_soap_action(username, r->pool);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Unable to fetch isValidUser() API response from memcached; contacting Brimstack");
   if (const int rc = call_is_valid_user(answer, ctx, action, username, password, repos_name);

@@ -5,6 +5,7 @@
 #include <apr_strings.h>
 #include <http_log.h>
 
+#include "brimstack_runtime.h"
 #include "brimstack_setup.h"
 #include "brimstack_soap.h"
 #include "role_paths_record.h"
@@ -86,7 +87,7 @@ constexpr role_paths_operation kRolePaths{"getRolePaths", call_role_paths};
 int retrieve(const role_paths_operation& op, ctx_data* ctx, request_rec* r, const char* repos_name,
              apr_array_header_t* pbps_with_roles) {
   const char* user_key = get_memcache_user_key(ctx, repos_name, r->pool);
-  const char* action = apr_psprintf(r->pool, "%s:ScmListener", ctx->cached_username);
+  const char* action = make_soap_action(ctx->cached_username, r->pool);
   apr_array_header_t* entries = nullptr;
   const int rc = op.call(&entries, ctx, action, repos_name, r->pool);
   if (rc != SOAP_OK) {

@@ -24,6 +24,15 @@ int apply_timeouts(struct soap* soap, apr_hash_t* props, bool* defaulted) {
   return timeout;
 }
 
+char* make_soap_action(const char* username, apr_pool_t* pool) {
+  char* action = apr_pstrcat(pool, username, ":ScmListener", nullptr);
+  for (char* c = action; *c != '\0'; ++c) {
+    const auto byte = static_cast<unsigned char>(*c);
+    if (byte < 0x20 || byte == 0x7f) *c = '?';
+  }
+  return action;
+}
+
 char* make_scmlistener_url(apr_hash_t* props, apr_pool_t* pool) {
   return apr_psprintf(pool, "%s://%s:%s/qv-soap/services/ScmListener",
                       get_boolean_property(props, kListenerSslProperty, 0) ? "https" : "http",

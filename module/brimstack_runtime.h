@@ -22,4 +22,9 @@ int apply_timeouts(struct soap* soap, apr_hash_t* props, bool* defaulted);
 // "http[s]://HOST:PORT/qv-soap/services/ScmListener" from the properties.
 char* make_scmlistener_url(apr_hash_t* props, apr_pool_t* pool);
 
+// The SOAPAction of a call made for username, "<user>:ScmListener". The
+// action travels as an HTTP header, so control characters of a name taken
+// from a client's credentials become '?' rather than reshape the request.
+char* make_soap_action(const char* username, apr_pool_t* pool);
+
 #endif

@@ -65,8 +65,7 @@ int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r,
                       const authnz_zeb_config_rec* conf) {
   // No user is validated yet while the context is made; name the request's
   // user the way isValidUser will.
-  const char* action =
-      apr_psprintf(r->pool, "%s:ScmListener", r->user != nullptr ? r->user : "guest");
+  const char* action = make_soap_action(r->user != nullptr ? r->user : "guest", r->pool);
   // The memcached client may be remade here; it must live as long as the
   // connection.
   char* cached = nullptr;

@@ -101,4 +101,17 @@ TEST_F(module_runtime, ListenerUrl) {
   for (const auto& c : cases) EXPECT_STREQ(c.url, make_scmlistener_url(props(c.values), pool_));
 }
 
+TEST_F(module_runtime, SoapActionCannotReshapeItsHeader) {
+  struct Case {
+    const char* user;
+    const char* action;
+  } cases[] = {
+      {"alice", "alice:ScmListener"},
+      {"j\xc3\xb6rg", "j\xc3\xb6rg:ScmListener"},
+      {"a\r\nContent-Length: 0", "a??Content-Length: 0:ScmListener"},
+      {"tab\there\x7f", "tab?here?:ScmListener"},
+  };
+  for (const auto& c : cases) EXPECT_STREQ(c.action, make_soap_action(c.user, pool_));
+}
+
 }  // namespace
