@@ -4,18 +4,15 @@
 
 #include <apr_general.h>
 
+#include "apr_pool_test.h"
 #include "workload.h"
 
 namespace zeb_bench {
 namespace {
 
-class SvnAuthzTest : public ::testing::Test {
+class SvnAuthzTest : public apr_pool_test {
  protected:
-  static void SetUpTestSuite() { apr_initialize(); }
   static void TearDownTestSuite() { apr_terminate(); }
-  void SetUp() override { apr_pool_create(&pool_, nullptr); }
-  void TearDown() override { apr_pool_destroy(pool_); }
-  apr_pool_t* pool_ = nullptr;
 };
 
 constexpr const char* kOpenRoot = "[r:/]\nu = rw\n\n";

@@ -2,18 +2,13 @@
 // it lies in the location before mod_dav_svn splits it.
 #include "copy_destination.h"
 
-#include <apr_general.h>
 #include <gtest/gtest.h>
+
+#include "apr_pool_test.h"
 
 namespace {
 
-class CopyDestinationTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { apr_initialize(); }
-  void SetUp() override { apr_pool_create(&pool_, nullptr); }
-  void TearDown() override { apr_pool_destroy(pool_); }
-  apr_pool_t* pool_ = nullptr;
-};
+class CopyDestinationTest : public apr_pool_test {};
 
 TEST_F(CopyDestinationTest, PathOfTheHeader) {
   struct {

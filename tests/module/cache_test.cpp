@@ -1,24 +1,21 @@
-#include <apr_general.h>
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "apr_pool_test.h"
 #include "brimstack_cache.h"
 #include "brimstack_context.h"
 
 namespace {
 
-class module_cache : public ::testing::Test {
+class module_cache : public apr_pool_test {
  protected:
-  static void SetUpTestSuite() { apr_initialize(); }
   void SetUp() override {
-    apr_pool_create(&pool_, nullptr);
+    apr_pool_test::SetUp();
     ctx_ = static_cast<ctx_data*>(apr_pcalloc(pool_, sizeof(ctx_data)));
     ctx_->pool = pool_;
     ctx_->global_access_granted = PBP_UNKNOWN;
   }
-  void TearDown() override { apr_pool_destroy(pool_); }
-  apr_pool_t* pool_ = nullptr;
   ctx_data* ctx_ = nullptr;
 };
 

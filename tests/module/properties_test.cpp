@@ -1,5 +1,4 @@
 #include <apr_file_io.h>
-#include <apr_general.h>
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -7,17 +6,12 @@
 #include <map>
 #include <string>
 
+#include "apr_pool_test.h"
 #include "brimstack_properties.h"
 
 namespace {
 
-class module_pool : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { apr_initialize(); }
-  void SetUp() override { apr_pool_create(&pool_, nullptr); }
-  void TearDown() override { apr_pool_destroy(pool_); }
-  apr_pool_t* pool_ = nullptr;
-};
+using module_pool = apr_pool_test;
 
 using Props = std::map<std::string, std::string>;
 

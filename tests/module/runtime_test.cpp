@@ -1,4 +1,3 @@
-#include <apr_general.h>
 #include <gtest/gtest.h>
 
 #include <apr_strings.h>
@@ -6,20 +5,20 @@
 #include <map>
 #include <string>
 
+#include "apr_pool_test.h"
 #include "brimstack_runtime.h"
 
 namespace {
 
-class module_runtime : public ::testing::Test {
+class module_runtime : public apr_pool_test {
  protected:
-  static void SetUpTestSuite() { apr_initialize(); }
   void SetUp() override {
-    apr_pool_create(&pool_, nullptr);
+    apr_pool_test::SetUp();
     soap_init(&soap_);
   }
   void TearDown() override {
     soap_done(&soap_);
-    apr_pool_destroy(pool_);
+    apr_pool_test::TearDown();
   }
   apr_hash_t* props(const std::map<std::string, std::string>& values) {
     apr_hash_t* h = apr_hash_make(pool_);
@@ -29,7 +28,6 @@ class module_runtime : public ::testing::Test {
     }
     return h;
   }
-  apr_pool_t* pool_ = nullptr;
   struct soap soap_;
 };
 

@@ -1,6 +1,5 @@
 #include "role_paths_record.h"
 
-#include <apr_general.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -11,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "apr_pool_test.h"
+
 namespace {
 
 struct role {
@@ -18,12 +19,8 @@ struct role {
   std::vector<std::string> pbps;
 };
 
-class role_paths_record : public ::testing::Test {
+class role_paths_record : public apr_pool_test {
  protected:
-  static void SetUpTestSuite() { apr_initialize(); }
-  void SetUp() override { apr_pool_create(&pool_, nullptr); }
-  void TearDown() override { apr_pool_destroy(pool_); }
-
   apr_array_header_t* new_roles() { return apr_array_make(pool_, 16, sizeof(zeb_role_t*)); }
 
   // The stored value for roles, or nullopt when it may not be stored.
@@ -71,8 +68,6 @@ class role_paths_record : public ::testing::Test {
     }
     return out;
   }
-
-  apr_pool_t* pool_ = nullptr;
 };
 
 bool operator==(const role& a, const role& b) {

@@ -8,20 +8,20 @@
 #include <ctime>
 #include <string>
 
+#include "apr_pool_test.h"
+
 namespace {
 
-class RequestKeyTest : public ::testing::Test {
+class RequestKeyTest : public apr_pool_test {
  protected:
-  static void SetUpTestSuite() { apr_initialize(); }
   void SetUp() override {
-    apr_pool_create(&pool_, nullptr);
+    apr_pool_test::SetUp();
     apr_pool_create(&key_pool_, nullptr);
   }
   void TearDown() override {
     apr_pool_destroy(key_pool_);
-    apr_pool_destroy(pool_);
+    apr_pool_test::TearDown();
   }
-  apr_pool_t* pool_ = nullptr;
   apr_pool_t* key_pool_ = nullptr;
 };
 

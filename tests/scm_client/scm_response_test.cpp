@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "apr_pool_test.h"
 #include "scm_is_valid_user.h"
 #include "scm_role_entries.h"
 #include "scm_role_paths_list.h"
@@ -72,13 +73,7 @@ TEST(ScmIsValidUser, FailuresCarryARenderableFaultText) {
   }
 }
 
-class ScmRoleEntries : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() { apr_initialize(); }
-  void SetUp() override { apr_pool_create(&pool_, nullptr); }
-  void TearDown() override { apr_pool_destroy(pool_); }
-  apr_pool_t* pool_ = nullptr;
-};
+class ScmRoleEntries : public apr_pool_test {};
 
 struct Role {
   std::string id;  // "(none)" for an absent id
