@@ -106,6 +106,14 @@ struct decision_case_t {
   int expected;
 };
 
+// The decision on a case's path for a role processed from its raw entries.
+int decision_of(const decision_case_t& c) {
+  pool_t pool;
+  role_processed_pbps_t* role = processed_role(c.raw, pool.get());
+  return has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
+                                  c.required, c.path, pool.get());
+}
+
 TEST(AuthzDecision, FollowsTheMostSpecificRule) {
   constexpr auto V = PBP_VIEW_ACCESS;
   constexpr auto C = PBP_COMMIT_ACCESS;
@@ -166,11 +174,7 @@ TEST(AuthzDecision, FollowsTheMostSpecificRule) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.raw) + " " + std::to_string(c.required) + " " + c.path);
-    pool_t pool;
-    role_processed_pbps_t* role = processed_role(c.raw, pool.get());
-    EXPECT_EQ(has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
-                                       c.required, c.path, pool.get()),
-              c.expected);
+    EXPECT_EQ(decision_of(c), c.expected);
   }
 }
 
@@ -197,11 +201,7 @@ TEST(AuthzDecision, DecidesOnVeryDeepPaths) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.raw) + " " + c.path);
-    pool_t pool;
-    role_processed_pbps_t* role = processed_role(c.raw, pool.get());
-    EXPECT_EQ(has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
-                                       c.required, c.path, pool.get()),
-              c.expected);
+    EXPECT_EQ(decision_of(c), c.expected);
   }
 }
 
