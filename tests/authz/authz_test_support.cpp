@@ -55,4 +55,8 @@ std::vector<std::string> paths_of(const apr_array_header_t* list) {
   return paths;
 }
 
+std::string match_label(const match_case_t& c) {
+  return std::string(c.pattern ? c.pattern : "(null)") + " on " + (c.path ? c.path : "(null)");
+}
+
 }  // namespace zeb::test

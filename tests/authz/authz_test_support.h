@@ -35,6 +35,18 @@ apr_array_header_t* foreign_copy(const apr_array_header_t* list, apr_pool_t* poo
 // Paths of a pbp_item_t* list, in list order.
 std::vector<std::string> paths_of(const apr_array_header_t* list);
 
+// One row of a pattern-matching table, for either matcher.
+struct match_case_t {
+  const char* pattern;
+  const char* path;
+  apr_status_t status;
+  int matched;
+  int score;  // meaningful only when matched
+};
+
+// "pattern on path" for a test trace; a null argument reads "(null)".
+std::string match_label(const match_case_t& c);
+
 }  // namespace zeb::test
 
 #endif

@@ -8,6 +8,8 @@
 
 namespace {
 
+using zeb::test::match_case_t;
+using zeb::test::match_label;
 using zeb::test::pool_t;
 
 struct translation_case_t {
@@ -61,14 +63,6 @@ TEST(AuthzComponentCount, CountsSlashesFollowedByACharacter) {
   for (const auto& [path, count] : cases) EXPECT_EQ(component_count(path), count) << path;
 }
 
-struct match_case_t {
-  const char* pattern;
-  const char* path;
-  apr_status_t status;
-  int matched;
-  int score;  // meaningful only when matched
-};
-
 // The regular-expression matcher; compare AuthzRegexer for the other one.
 TEST(AuthzMatcher, MatchesTable) {
   const match_case_t cases[] = {
@@ -114,8 +108,7 @@ TEST(AuthzMatcher, MatchesTable) {
   };
   pool_t pool;
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.pattern ? c.pattern : "(null)") + " on " +
-                 (c.path ? c.path : "(null)"));
+    SCOPED_TRACE(match_label(c));
     int matched = -7;
     int score = -7;
     EXPECT_EQ(zeb_matcher_match(&matched, &score, c.pattern, c.path, pool.get()), c.status);

@@ -15,18 +15,12 @@
 
 namespace {
 
+using zeb::test::match_case_t;
+using zeb::test::match_label;
 using zeb::test::pool_t;
 
-struct regexer_case_t {
-  const char* pattern;
-  const char* path;
-  apr_status_t status;
-  int matched;
-  int score;  // meaningful only when matched
-};
-
 TEST(AuthzRegexer, MatchesTable) {
-  const regexer_case_t cases[] = {
+  const match_case_t cases[] = {
       {"/a", "/a", 0, 1, 1},
       {"/a", "/a/", 0, 1, 1},
       {"/a", "/a/b/c", 0, 1, 1},
@@ -63,8 +57,7 @@ TEST(AuthzRegexer, MatchesTable) {
   };
   pool_t pool;
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::string(c.pattern ? c.pattern : "(null)") + " on " +
-                 (c.path ? c.path : "(null)"));
+    SCOPED_TRACE(match_label(c));
     int matched = -7;
     int score = -7;
     EXPECT_EQ(zeb_regexer__match(&matched, &score, c.pattern, c.path, pool.get()), c.status);
@@ -134,7 +127,7 @@ std::optional<std::tuple<apr_status_t, int, int>> match_within(const char* patte
 // Searches for one-character and empty needles used to loop forever or step
 // backwards; each case must finish well within the bound.
 TEST(AuthzRegexer, ShortNeedlesEnd) {
-  const regexer_case_t cases[] = {
+  const match_case_t cases[] = {
       {"/a/**/", "/a/x/y", 0, 0, 0},               // needle "/"
       {"/a/**/", "/a/x/y/", 0, 1, 4},              // needle "/": ends on the last '/'
       {"/a/**/*x", "/a/b/cx", 0, 1, 3},            // needle "x"
