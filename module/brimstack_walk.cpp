@@ -41,6 +41,59 @@ int refuse_destination(request_rec* r, const char* destination) {
   return HTTP_FORBIDDEN;
 }
 
+// mod_dav_svn's resource for the request URI, or nullptr after logging.
+dav_resource* request_resource(request_rec* r, const authnz_zeb_config_rec* conf) {
+  dav_resource* resource = nullptr;
+  if (dav_svn__hooks_repository.get_resource(r, conf->base_uri, "ignored", 1, &resource) !=
+          nullptr ||
+      resource == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Unable to get DAV resource for '%s'", r->uri);
+    return nullptr;
+  }
+  return resource;
+}
+
+// Whether mod_dav's destination subrequest r replaces an existing tree at
+// repos_path: OK with *replaced set, or the status of an error. mod_dav_svn
+// also asks through this subrequest about other paths (its lock discovery
+// reads the destination's parent and children); only the destination
+// itself is replaced.
+int replaces_existing_tree(request_rec* r, const authnz_zeb_config_rec* conf, const char* dest,
+                           const char* repos_path, bool* replaced) {
+  *replaced = false;
+  if (!overwrites_destination(apr_table_get(r->main->headers_in, "Overwrite"))) return OK;
+  const char* dest_repos_name = nullptr;
+  const char* dest_repos_path = nullptr;
+  if (int rc = get_reposinfo(&dest_repos_name, &dest_repos_path, r, dest, conf); rc != 0) {
+    return rc;
+  }
+  if (dest_repos_path == nullptr || std::strcmp(dest_repos_path, repos_path) != 0) return OK;
+  const dav_resource* resource = request_resource(r, conf);
+  if (resource == nullptr) return HTTP_INTERNAL_SERVER_ERROR;
+  *replaced = resource->exists != 0;
+  return OK;
+}
+
+// mod_dav looks the destination up with a subrequest of the COPY or MOVE, r
+// here. The destination check of the main request covers what the source
+// tree creates there; a destination that already exists is removed (or
+// replaced) as a whole when overwriting, so its own tree needs commit too.
+int schedule_destination_subrequest(request_rec* r, const authnz_zeb_config_rec* conf,
+                                    const char* dest, const char* repos_name,
+                                    const char* repos_path, apr_array_header_t* todo_list) {
+  bool replaced = false;
+  if (int rc = replaces_existing_tree(r, conf, dest, repos_path, &replaced); rc != OK) return rc;
+  if (!replaced) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "Ignoring %s subrequest (matching source and destination)", r->method);
+    return 0;
+  }
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s overwrites existing destination '%s'", r->method,
+                repos_path);
+  return add_todo_item(r, PBP_COMMIT_ACCESS, ACCESS_RECURSIVE, repos_name, repos_path, repos_path,
+                       todo_list, r->pool);
+}
+
 }  // namespace
 
 int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
@@ -80,9 +133,7 @@ int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const 
 
   if (r->main != nullptr && r->parsed_uri.path != nullptr &&
       std::strcmp(dest, r->parsed_uri.path) == 0) {
-    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
-                  "Ignoring %s subrequest (matching source and destination)", r->method);
-    return 0;
+    return schedule_destination_subrequest(r, conf, dest, repos_name, repos_path, todo_list);
   }
 
   if (!lies_within(dest, conf->base_uri)) {
@@ -116,14 +167,9 @@ int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const 
 int has_recursive_access(ctx_data* ctx, pbp_access_t required_access, const char* repos_path,
                          const char* check_path, request_rec* r, const authnz_zeb_config_rec* conf,
                          apr_pool_t* pool) {
-  dav_resource* resource = nullptr;
-  if (dav_svn__hooks_repository.get_resource(r, conf->base_uri, "ignored", 1, &resource) !=
-      nullptr) {
-    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Unable to get DAV resource for '%s'", r->uri);
-    return HTTP_INTERNAL_SERVER_ERROR;
-  }
-  svn_fs_root_t* root =
-      (resource != nullptr && resource->info != nullptr) ? resource->info->root.root : nullptr;
+  const dav_resource* resource = request_resource(r, conf);
+  if (resource == nullptr) return HTTP_INTERNAL_SERVER_ERROR;
+  svn_fs_root_t* root = resource->info != nullptr ? resource->info->root.root : nullptr;
   if (root == nullptr) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Unable to find revision root for '%s'", r->uri);
     return HTTP_INTERNAL_SERVER_ERROR;

@@ -20,3 +20,8 @@ bool lies_within(const char* path, const char* base) {
   if (std::strncmp(path, base, n) != 0) return false;
   return (n == 1 && base[0] == '/') || path[n] == '\0' || path[n] == '/';
 }
+
+bool overwrites_destination(const char* overwrite) {
+  return overwrite == nullptr ||
+         !((overwrite[0] == 'F' || overwrite[0] == 'f') && overwrite[1] == '\0');
+}

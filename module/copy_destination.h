@@ -20,4 +20,9 @@ destination_status destination_uri_path(const char* header, const char** path, a
 // elsewhere must be caught before it is split.
 bool lies_within(const char* path, const char* base);
 
+// Whether a COPY or MOVE with this Overwrite header (absent: nullptr) may
+// replace an existing destination. mod_dav keeps it only for "F" (or "f");
+// a value it rejects counts as overwriting, so that doubt never grants.
+bool overwrites_destination(const char* overwrite);
+
 #endif

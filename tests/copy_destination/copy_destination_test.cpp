@@ -1,5 +1,6 @@
-// Destination headers of COPY and MOVE: which path they name, and whether
-// it lies in the location before mod_dav_svn splits it.
+// Destination headers of COPY and MOVE: which path they name, whether it
+// lies in the location before mod_dav_svn splits it, and whether the
+// Overwrite header lets an existing destination be replaced.
 #include "copy_destination.h"
 
 #include <gtest/gtest.h>
@@ -44,6 +45,20 @@ TEST_F(CopyDestinationTest, PathLiesWithinTheLocation) {
   for (const auto& c : cases) {
     EXPECT_EQ(lies_within(c.path, c.base), c.within)
         << c.path << " in " << (c.base ? c.base : "(none)");
+  }
+}
+
+TEST_F(CopyDestinationTest, OverwriteHeaderKeepsDestinationOnlyWhenFalse) {
+  struct {
+    const char* overwrite;
+    bool overwrites;
+  } cases[] = {
+      {nullptr, true}, {"T", true},  {"t", true},     {"F", false},
+      {"f", false},    {"FF", true}, {"false", true}, {"", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(overwrites_destination(c.overwrite), c.overwrites)
+        << (c.overwrite ? c.overwrite : "(absent)");
   }
 }
 

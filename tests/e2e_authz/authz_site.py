@@ -1,6 +1,8 @@
 """Users with roles in repo1, the tree they work on, and the real svn client
 run against the harness's httpd."""
 
+import base64
+import http.client
 import os
 import subprocess
 
@@ -107,6 +109,19 @@ class Site:
         """One raw request on a new connection."""
         return self.zeb.client().request("/svn/repo1" + path, user, password(user), method=method,
                                          headers=headers)
+
+    def send(self, user, path, method, headers=None, body=None):
+        """One raw request with a body, on a new connection."""
+        connection = http.client.HTTPConnection("127.0.0.1", self.zeb.httpd.port, timeout=60)
+        token = base64.b64encode(("%s:%s" % (user, password(user))).encode()).decode()
+        try:
+            connection.request(method, "/svn/repo1" + path, body=body,
+                               headers=dict(headers or {}, Authorization="Basic " + token))
+            response = connection.getresponse()
+            response.body = response.read()
+            return response
+        finally:
+            connection.close()
 
     def mark(self):
         return self.zeb.httpd.mark()
