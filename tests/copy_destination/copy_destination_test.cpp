@@ -28,7 +28,9 @@ TEST_F(CopyDestinationTest, PathOfTheHeader) {
     SCOPED_TRACE(c.header);
     const char* path = nullptr;
     EXPECT_EQ(destination_uri_path(c.header, &path, pool_), c.status);
-    if (c.path != nullptr) EXPECT_STREQ(path, c.path);
+    if (c.path != nullptr) {
+      EXPECT_STREQ(path, c.path);
+    }
   }
 }
 
