@@ -6,6 +6,8 @@
 #include <http_log.h>
 #include <http_protocol.h>
 
+#include <cstring>
+
 #include "brimstack_cache.h"
 #include "brimstack_context.h"
 #include "brimstack_runtime.h"
@@ -26,9 +28,8 @@ const char* validity(int answer) {
 
 // Asks the service and shares its answer through memcached. OK with *answer
 // set, or the status that ends the request.
-int ask_service(int* answer, ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
-                const char* username, const char* password, const char* repos_name,
-                const char* user_key) {
+int ask_service(int* answer, ctx_data* ctx, request_rec* r, const char* username,
+                const char* password, const char* repos_name, const char* user_key) {
   const char* action = make_soap_action(username, r->pool);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Unable to fetch isValidUser() API response from memcached; contacting Brimstack");
@@ -37,9 +38,7 @@ int ask_service(int* answer, ctx_data* ctx, request_rec* r, const authnz_zeb_con
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "isValidUser() API FAILED: %s",
                   soap_fault_text(&ctx->soap, r));
     end_soap_call(ctx);
-    if (rc == SOAP_EOF) return HTTP_INTERNAL_SERVER_ERROR;
-    ap_note_basic_auth_failure(r);
-    return HTTP_UNAUTHORIZED;
+    return rc == SOAP_EOF ? HTTP_INTERNAL_SERVER_ERROR : HTTP_UNAUTHORIZED;
   }
   end_soap_call(ctx);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "isValidUser() API succeeded: [%d = %s]", *answer,
@@ -47,43 +46,47 @@ int ask_service(int* answer, ctx_data* ctx, request_rec* r, const authnz_zeb_con
   char value[4];
   encode_isvaliduser(*answer, value);
   const apr_status_t stashed = memcache_cache_stash(
-      conf->memcache_server, &ctx->memcache, kMemcachePrefix, user_key,
-      static_cast<apr_uint32_t>(conf->memcache_ttl), value, sizeof value, ctx->pool);
+      ctx->conf.memcache_server, &ctx->memcache, kMemcachePrefix, user_key,
+      static_cast<apr_uint32_t>(ctx->conf.memcache_ttl), value, sizeof value, ctx->pool);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s isValidUser() API response in memcached",
                 stashed == APR_SUCCESS ? "Stashed" : "Unable to stash");
   return OK;
 }
 
 // Validates credentials the connection cache did not answer.
-int validate_credentials(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
-                         const char* username, const char* password, const char* repos_name) {
+int validate_credentials(ctx_data* ctx, request_rec* r, const char* username, const char* password,
+                         const char* repos_name) {
   int answer = kRefused;
   reset_cached_authnz_data(ctx, r);
   const char* user_key = apr_psprintf(r->pool, "%s:%s:%s", username, password, "isvaliduser");
 
-  // The connection's pool, not the request's: a fetch or stash may remake the
-  // memcached client that the context keeps.
   char* cached = nullptr;
   apr_size_t cached_len = 0;
-  if (memcache_cache_fetch(conf->memcache_server, &ctx->memcache, kMemcachePrefix, user_key,
+  // The connection's pool, not the request's: a fetch or stash may remake the
+  // memcached client that the context keeps.
+  if (memcache_cache_fetch(ctx->conf.memcache_server, &ctx->memcache, kMemcachePrefix, user_key,
                            &cached, &cached_len, ctx->pool) == APR_SUCCESS &&
       decode_isvaliduser(cached, cached_len, &answer)) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Fetched isValidUser() API response from memcached: [%d = %s]", answer,
                   validity(answer));
-  } else if (int rc = ask_service(&answer, ctx, r, conf, username, password, repos_name, user_key);
+  } else if (int rc = ask_service(&answer, ctx, r, username, password, repos_name, user_key);
              rc != OK) {
     return rc;
   }
 
   if (answer != 0) {
     ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "User '%s' authentication FAILED", username);
-    ap_note_basic_auth_failure(r);
     return HTTP_UNAUTHORIZED;
   }
   cache_authenticated_user(ctx, username, password, repos_name);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK", username);
   return OK;
+}
+
+const authnz_zeb_config_rec* config_of(request_rec* r) {
+  return static_cast<const authnz_zeb_config_rec*>(
+      ap_get_module_config(r->per_dir_config, &authnz_zeb_module));
 }
 
 }  // namespace
@@ -107,36 +110,57 @@ int get_reposinfo(const char** repos_name, const char** repos_path, request_rec*
   return 0;
 }
 
+authn_status zeb_check_password(request_rec* r, const char* user, const char* password) {
+  const authnz_zeb_config_rec* conf = config_of(r);
+  if (conf->brimstack_properties_file == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
+                  "Unable to handle request due to missing ZEB properties file");
+    return AUTH_GENERAL_ERROR;
+  }
+  ctx_data* ctx = nullptr;
+  if (get_userdata(&ctx, r, conf) != OK) return AUTH_GENERAL_ERROR;
+  if (password == nullptr) password = "<none>";
+  const char* repos_name = nullptr;
+  if (get_reposinfo(&repos_name, nullptr, r, r->uri, conf) != 0) return AUTH_GENERAL_ERROR;
+
+  if (is_cache_okay(user, password, repos_name, ctx, r)) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per cache)", user);
+  } else if (int rc = validate_credentials(ctx, r, user, password, repos_name); rc != OK) {
+    return rc == HTTP_UNAUTHORIZED ? AUTH_DENIED : AUTH_GENERAL_ERROR;
+  }
+  if (ctx->cached_username != nullptr) {
+    apr_table_add(r->headers_out, "ZebUserName", ctx->cached_username);
+  }
+  return AUTH_GRANTED;
+}
+
 int check_user(request_rec* r) {
-  const auto* conf = static_cast<const authnz_zeb_config_rec*>(
-      ap_get_module_config(r->per_dir_config, &authnz_zeb_module));
+  const authnz_zeb_config_rec* conf = config_of(r);
   if (conf->brimstack_properties_file == nullptr) {
     ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
                   "Unable to handle request due to missing ZEB properties file");
     return DECLINED;
   }
-  ctx_data* ctx = nullptr;
-  if (int rc = get_userdata(&ctx, r, conf); rc != OK) return rc;
-
-  // The name an earlier module set; httpd's Basic helper overwrites r->user.
-  const char* username = r->user != nullptr ? r->user : "guest";
+  // A name an earlier module set; httpd's Basic helper replaces r->user with
+  // the Authorization header's name, and that is the name whose password is
+  // checked and that the request then runs as.
+  const char* earlier_user = r->user;
   const char* password = nullptr;
   if (int rc = ap_get_basic_auth_pw(r, &password); rc != OK) return rc;
-  if (password == nullptr) password = "<none>";
-
-  const char* repos_name = nullptr;
-  if (int rc = get_reposinfo(&repos_name, nullptr, r, r->uri, conf); rc != 0) return rc;
-
-  if (is_cache_okay(username, password, repos_name, ctx, r)) {
-    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per cache)",
-                  username);
-  } else if (int rc = validate_credentials(ctx, r, conf, username, password, repos_name);
-             rc != OK) {
-    return rc;
+  if (earlier_user != nullptr && std::strcmp(earlier_user, r->user) != 0) {
+    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
+                  "User '%s' set by another module differs from the credentials' user '%s'",
+                  earlier_user, r->user);
+    ap_note_basic_auth_failure(r);
+    return HTTP_UNAUTHORIZED;
   }
-
-  if (ctx->cached_username != nullptr) {
-    apr_table_add(r->headers_out, "ZebUserName", ctx->cached_username);
+  switch (zeb_check_password(r, r->user, password)) {
+    case AUTH_GRANTED:
+      return OK;
+    case AUTH_DENIED:
+      ap_note_basic_auth_failure(r);
+      return HTTP_UNAUTHORIZED;
+    default:
+      return HTTP_INTERNAL_SERVER_ERROR;
   }
-  return OK;
 }

@@ -3,7 +3,21 @@
 #ifndef BRIMSTACK_AUTH_H
 #define BRIMSTACK_AUTH_H
 
+#include <mod_auth.h>
+
 #include "mod_authnz_zeb.h"
+
+// The shared entry point for checking a user name and password: check_user
+// calls it, and so does the authn provider that mod_auth_basic can use, so
+// that both accept exactly the same credentials. It answers from the
+// connection cache, memcached or the ScmListener service for the request's
+// repository; on AUTH_GRANTED the connection caches user, password and
+// repository and the response carries "ZebUserName". AUTH_DENIED for
+// credentials the service refuses (or a call that fails with a reply),
+// AUTH_GENERAL_ERROR when the location is not configured or the check could
+// not be made; nothing is granted on an error. The caller notes the Basic
+// challenge.
+authn_status zeb_check_password(request_rec* r, const char* user, const char* password);
 
 // 0, or HTTP_INTERNAL_SERVER_ERROR after logging. repos_path may be null
 // when the caller does not want it.

@@ -99,9 +99,9 @@ def test_short_memcached_value_is_a_miss(zeb):
     assert zeb.memcached.get("alice:wonderland:isvaliduser") == b"\x00\x00\x00\x00"
 
 
-def test_user_not_set_by_another_module_is_guest(zeb):
+def test_user_not_set_by_another_module_is_the_credentials_user(zeb):
     zeb.start(load_auth_basic=False)
-    response = zeb.client().request("/svn/repo1/", "someone", "visitor")
+    response = zeb.client().request("/svn/repo1/", "guest", "visitor")
     assert response.status == 200, zeb.httpd.log()
     assert response.getheader("ZebUserName") == "guest"
     (call,) = [c for c in zeb.brimstack.requests() if c["operation"] == "isValidUser"]
