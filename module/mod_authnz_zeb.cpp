@@ -38,13 +38,19 @@ cmd_func handler(Handler fn) {
   return reinterpret_cast<cmd_func>(reinterpret_cast<void (*)()>(fn));
 }
 
+// ACCESS_CONF is httpd's narrowest class that admits <Location>; the handlers
+// narrow it further. apache2ctl -L words ACCESS_CONF as "inside <Directory>,
+// <Files>, <Location>, or <If>" and has no wording for Location alone, so the
+// help text, which -L prints above it, names where the directives belong.
+#define ZEB_WHERE " (<Location> and <LocationMatch> of the main server only)"
+
 const command_rec authnz_zeb_cmds[] = {
     {"AuthnzZEBPropertiesFile", handler(AuthnzZEBPropertiesFile_cmd), nullptr, ACCESS_CONF, TAKE1,
-     "Path to Brimstack server properties file"},
+     "Path to Brimstack server properties file" ZEB_WHERE},
     {"AuthnzZEBMemcacheServer", handler(AuthnzZEBMemcacheServer_cmd), nullptr, ACCESS_CONF, TAKE1,
-     "Memcached server HOST:PORT for internal cache"},
+     "Memcached server HOST:PORT for internal cache" ZEB_WHERE},
     {"AuthnzZEBMemcacheTTL", handler(AuthnzZEBMemcacheTTL_cmd), nullptr, ACCESS_CONF, TAKE1,
-     "Memcached server cache expire time in seconds"},
+     "Memcached server cache expire time in seconds" ZEB_WHERE},
     {nullptr, nullptr, nullptr, 0, RAW_ARGS, nullptr}};
 
 void authnz_zeb_register_hooks(apr_pool_t* p) {
@@ -59,8 +65,17 @@ void authnz_zeb_register_hooks(apr_pool_t* p) {
 }  // namespace
 
 extern "C" {
+// STANDARD20_MODULE_STUFF spelled out, with the name httpd knows the module by
+// (<IfModule mod_authnz_zeb.c>, apache2ctl -L) instead of this file's __FILE__.
 AP_DECLARE_MODULE(authnz_zeb) = {
-    STANDARD20_MODULE_STUFF,
+    MODULE_MAGIC_NUMBER_MAJOR,
+    MODULE_MAGIC_NUMBER_MINOR,
+    -1,
+    "mod_authnz_zeb.c",
+    nullptr,
+    nullptr,
+    MODULE_MAGIC_COOKIE,
+    nullptr,
     create_authnz_zeb_dir_config,
     nullptr,
     nullptr,

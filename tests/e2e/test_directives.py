@@ -1,8 +1,10 @@
 """Where httpd accepts the module's directives."""
 
+import subprocess
+
 import pytest
 
-from harness.httpd import Httpd
+from harness.httpd import APACHE2, Httpd
 
 DIRECTIVES = [
     "AuthnzZEBPropertiesFile /nonexistent/brimstack.properties",
@@ -42,3 +44,19 @@ def test_ttl_that_is_no_number_is_accepted(workdir):
                   extra_config="<Location /svn>\nAuthnzZEBMemcacheTTL soon\n</Location>")
     status, output = httpd.check_config()
     assert status == 0, output
+
+
+def test_httpd_knows_the_module_by_its_c_name(workdir):
+    # The name other modules' configurations test for, and -L prints.
+    httpd = Httpd(workdir, [], workdir, extra_config=(
+        '<IfModule !mod_authnz_zeb.c>\nError "module not known as mod_authnz_zeb.c"\n</IfModule>'))
+    status, output = httpd.check_config()
+    assert status == 0, output
+    listing = subprocess.run([APACHE2, "-f", httpd.conf_file, "-L"], capture_output=True,
+                             text=True).stdout
+    for directive in DIRECTIVES:
+        name = directive.split()[0]
+        entry = listing.split("%s (mod_authnz_zeb.c)\n" % name, 1)[1].split("\n", 1)[0]
+        # The help line says where the directive belongs: httpd's own
+        # wording below it cannot name <Location> alone.
+        assert "<Location>" in entry and "main server only" in entry
