@@ -1,7 +1,9 @@
 // The module record: directives, configuration and hook registration.
 #include <ap_provider.h>
 #include <http_request.h>
+#include <mod_auth.h>
 
+#include "brimstack_auth.h"
 #include "mod_authnz_zeb.h"
 
 namespace {
@@ -53,8 +55,14 @@ const command_rec authnz_zeb_cmds[] = {
      "Memcached server cache expire time in seconds" ZEB_WHERE},
     {nullptr, nullptr, nullptr, 0, RAW_ARGS, nullptr}};
 
+// "AuthBasicProvider zeb": mod_auth_basic hands the credentials to the same
+// check that check_user makes.
+const authn_provider zeb_authn_provider = {&zeb_check_password, nullptr};
+
 void authnz_zeb_register_hooks(apr_pool_t* p) {
   ap_hook_check_user_id(check_user, nullptr, nullptr, APR_HOOK_MIDDLE + 1);
+  ap_register_auth_provider(p, AUTHN_PROVIDER_GROUP, "zeb", AUTHN_PROVIDER_VERSION,
+                            &zeb_authn_provider, AP_AUTH_INTERNAL_PER_CONF);
   ap_hook_auth_checker(check_access, nullptr, nullptr, APR_HOOK_MIDDLE - 1);
   // mod_dav_svn casts the provider itself back to the function it calls to
   // authorize further repository paths.

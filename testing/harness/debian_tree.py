@@ -10,7 +10,8 @@ import signal
 import subprocess
 
 from .httpd import APACHE2, module_path
-from .processes import free_port, wait_for_pid_file, wait_for_port
+from .processes import (UNPRIVILEGED_GROUP, UNPRIVILEGED_USER, free_port, hand_to_unprivileged,
+                        running_as_root, wait_for_pid_file, wait_for_port)
 
 SYSTEM_TREE = "/etc/apache2"
 PACKAGING = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
@@ -44,7 +45,10 @@ class DebianTree:
                    APACHE_RUN_DIR=self.rundir, APACHE_LOCK_DIR=self.rundir,
                    APACHE_LOG_DIR=self.logdir,
                    APACHE_PID_FILE=os.path.join(self.rundir, "apache2.pid"))
-        if os.geteuid() != 0:
+        if running_as_root():
+            # The harness's unprivileged user, to whom the work directory goes.
+            env.update(APACHE_RUN_USER=UNPRIVILEGED_USER, APACHE_RUN_GROUP=UNPRIVILEGED_GROUP)
+        else:
             # Without root httpd cannot change user; it stays who it is.
             env.update(APACHE_RUN_USER="#%d" % os.geteuid(), APACHE_RUN_GROUP="#%d" % os.getegid())
         return env
@@ -83,6 +87,7 @@ class DebianTree:
         self.port = free_port()
         self.listen_on(self.port)
         pid_file = os.path.join(self.rundir, "apache2.pid")
+        hand_to_unprivileged(self.workdir)
         self.process = subprocess.Popen([APACHE2, "-d", self.confdir, "-DFOREGROUND"],
                                         env=self.environment(), stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT)

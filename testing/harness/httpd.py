@@ -41,10 +41,10 @@ def module_path():
 class Location:
     """One <Location> section over the repositories directory.
 
-    basic_auth: the request's user is taken from the Authorization header by
-    mod_auth_basic (its provider knows no user, so it only names the user);
-    without it the section still asks for Basic credentials but no module sets
-    the user before mod_authnz_zeb. bare: only the module's directives (a
+    basic_auth: mod_auth_basic checks the credentials through the module's
+    authn provider (AuthBasicProvider zeb), as an administrator configures it;
+    without it the section still asks for Basic credentials and the module's
+    own check_user hook checks them. bare: only the module's directives (a
     section that refines an earlier one). directives: further lines,
     verbatim."""
 
@@ -58,7 +58,7 @@ class Location:
         self.basic_auth = basic_auth
         self.directives = list(directives)
 
-    def render(self, repos_dir, empty_user_file):
+    def render(self, repos_dir):
         lines = ["<Location %s>" % self.path]
         if not self.bare:
             lines += ["  DAV svn",
@@ -68,9 +68,7 @@ class Location:
                       '  AuthName "Subversion"',
                       "  Require valid-user"]
         if self.basic_auth and not self.bare:
-            lines += ["  AuthBasicProvider file",
-                      "  AuthUserFile %s" % empty_user_file,
-                      "  AuthBasicAuthoritative Off"]
+            lines.append("  AuthBasicProvider zeb")
         if self.properties_file is not None:
             lines.append("  AuthnzZEBPropertiesFile %s" % self.properties_file)
         if self.memcache_server is not None:
@@ -97,12 +95,10 @@ class Httpd:
     def config_text(self, port):
         modules = ["mpm_event", "authn_core", "authz_core", "authz_user"]
         if self.load_auth_basic:
-            modules += ["auth_basic", "authn_file"]
+            modules += ["auth_basic"]
         modules += ["dav", "dav_svn", "headers"]
         loads = ["LoadModule %s_module %s/mod_%s.so" % (m, MODULES_DIR, m) for m in modules]
         loads.append("LoadModule authnz_zeb_module %s" % module_path())
-        empty_user_file = os.path.join(self.workdir, "no-users")
-        open(empty_user_file, "a").close()
         user = ""
         if running_as_root():
             user = "User %s\nGroup %s" % (UNPRIVILEGED_USER, UNPRIVILEGED_GROUP)
@@ -128,7 +124,7 @@ class Httpd:
             MaxKeepAliveRequests 0
             KeepAliveTimeout 30
             """).format(root=self.workdir, log=self.error_log, port=port, user=user)
-        sections = [l.render(self.repos_dir, empty_user_file) for l in self.locations]
+        sections = [l.render(self.repos_dir) for l in self.locations]
         return "\n".join(loads) + "\n" + header + self.extra_config + "\n" + "\n".join(sections) + "\n"
 
     def write_config(self, port):

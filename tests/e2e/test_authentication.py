@@ -4,6 +4,8 @@ memcached and the stand-in server's isValidUser, on keep-alive connections."""
 import os
 import time
 
+import pytest
+
 from harness.processes import free_port
 
 
@@ -229,3 +231,28 @@ def test_service_calls_on_one_connection_do_not_grow_its_memory(zeb):
         assert client.request("/svn/repo1/", "alice", "guess-%d" % i).status == 401
     grown = _children_resident_bytes(zeb.httpd.process.pid) - before
     assert grown < 384 * 1024, "httpd's children grew by %d KiB" % (grown // 1024)
+
+
+@pytest.mark.parametrize("provider", [True, False], ids=["AuthBasicProvider-zeb", "check_user"])
+def test_provider_and_hook_judge_credentials_alike(zeb, provider):
+    # Without mod_auth_basic the module's own check_user hook is reached.
+    zeb.start(load_auth_basic=provider)
+    client = zeb.client()
+    cases = [
+        ("wonderland", 200, ("debug", "User 'alice' authentication OK")),
+        ("wrong", 401, ("warn", "User 'alice' authentication FAILED")),
+        ("wonderland", 200, ("debug", "User 'alice' authentication OK")),
+        ("wonderland", 200, ("debug", "User 'alice' authentication OK (per cache)")),
+    ]
+    for password, status, line in cases:
+        mark = zeb.httpd.mark()
+        response = client.request("/svn/repo1/", "alice", password)
+        assert response.status == status
+        assert line in zeb.httpd.messages_since(mark)
+        if status == 200:
+            assert response.getheader("ZebUserName") == "alice"
+        elif provider:
+            # httpd writes the noted challenge through mod_auth_basic, which
+            # the hook's set-up does not load.
+            assert response.getheader("WWW-Authenticate") == 'Basic realm="Subversion"'
+    assert calls(zeb.brimstack) == 2

@@ -167,15 +167,13 @@ def test_install_enable_serve_purge(debs, zeb):
 
         run("a2enmod", "authnz_zeb")
         write_properties(zeb.properties_file, zeb.default_properties())
-        empty_user_file = os.path.join(zeb.workdir, "no-users")
-        open(empty_user_file, "w").close()
         # The system's httpd children run as www-data.
         www = pwd.getpwnam("www-data")
         os.chown(zeb.workdir, www.pw_uid, www.pw_gid)
         for root, dirs, files in os.walk(zeb.workdir):
             for name in dirs + files:
                 os.chown(os.path.join(root, name), www.pw_uid, www.pw_gid, follow_symlinks=False)
-        location = zeb.location().render(zeb.repos_dir, empty_user_file)
+        location = zeb.location().render(zeb.repos_dir)
         with SystemHttpd(zeb.workdir, location) as httpd:
             client = Client(httpd.port)
             response = client.request("/svn/repo1/", "alice", "wonderland")
