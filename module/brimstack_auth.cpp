@@ -45,9 +45,7 @@ int ask_service(int* answer, ctx_data* ctx, request_rec* r, const char* username
                 validity(*answer));
   char value[4];
   encode_isvaliduser(*answer, value);
-  const apr_status_t stashed = memcache_cache_stash(
-      ctx->conf.memcache_server, &ctx->memcache, kMemcachePrefix, user_key,
-      static_cast<apr_uint32_t>(ctx->conf.memcache_ttl), value, sizeof value, ctx->pool);
+  const apr_status_t stashed = context_cache_stash(ctx, user_key, value, sizeof value, r->pool);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s isValidUser() API response in memcached",
                 stashed == APR_SUCCESS ? "Stashed" : "Unable to stash");
   return OK;
@@ -62,10 +60,7 @@ int validate_credentials(ctx_data* ctx, request_rec* r, const char* username, co
 
   char* cached = nullptr;
   apr_size_t cached_len = 0;
-  // The connection's pool, not the request's: a fetch or stash may remake the
-  // memcached client that the context keeps.
-  if (memcache_cache_fetch(ctx->conf.memcache_server, &ctx->memcache, kMemcachePrefix, user_key,
-                           &cached, &cached_len, ctx->pool) == APR_SUCCESS &&
+  if (context_cache_fetch(ctx, user_key, &cached, &cached_len, r->pool) == APR_SUCCESS &&
       decode_isvaliduser(cached, cached_len, &answer)) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Fetched isValidUser() API response from memcached: [%d = %s]", answer,

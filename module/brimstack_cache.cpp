@@ -45,15 +45,20 @@ bool clear_connection_cache(ctx_data* ctx) {
   ctx->authenticated_internally = 0;
   ctx->repos_name = nullptr;
   ctx->role_pbps = nullptr;
+  ctx->role_store_repos = nullptr;
+  ctx->role_store_pool = nullptr;
+  for (parked_role_store& parked : ctx->parked) parked = parked_role_store{};
   ctx->global_access_granted = PBP_UNKNOWN;
+  // Frees the strings and the role store with its processed permissions.
+  apr_pool_clear(ctx->cache_pool);
   return true;
 }
 
 void cache_authenticated_user(ctx_data* ctx, const char* username, const char* password,
                               const char* repos_name) {
-  ctx->cached_username = apr_pstrdup(ctx->pool, username);
-  ctx->cached_password = apr_pstrdup(ctx->pool, password);
-  ctx->repos_name = apr_pstrdup(ctx->pool, repos_name);
+  ctx->cached_username = apr_pstrdup(ctx->cache_pool, username);
+  ctx->cached_password = apr_pstrdup(ctx->cache_pool, password);
+  ctx->repos_name = apr_pstrdup(ctx->cache_pool, repos_name);
   ctx->authenticated_internally = 1;
 }
 

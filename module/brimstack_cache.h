@@ -20,10 +20,12 @@ struct cache_comparison {
 cache_comparison compare_connection_cache(const ctx_data* ctx, const char* username,
                                           const char* password, const char* repos_name);
 
-// Empties the cache fields; false (and nothing changed) when no user is cached.
+// Empties the cache fields and clears the cache pool; false (and nothing
+// changed) when no user is cached.
 bool clear_connection_cache(ctx_data* ctx);
 
-// Remembers a user accepted by this module's own authentication.
+// Remembers a user accepted by this module's own authentication, in the
+// cache pool.
 void cache_authenticated_user(ctx_data* ctx, const char* username, const char* password,
                               const char* repos_name);
 

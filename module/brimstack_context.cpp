@@ -4,6 +4,8 @@
 #include <apr_strings.h>
 #include <http_log.h>
 
+#include <cstring>
+
 #include "brimstack_cache.h"
 #include "brimstack_properties.h"
 #include "brimstack_setup.h"
@@ -12,6 +14,24 @@
 APLOG_USE_MODULE(authnz_zeb);
 
 namespace {
+
+// The contexts of one connection, attached to its pool.
+struct connection_contexts {
+  ctx_data* slots[kMaxContextsPerConnection];
+  apr_uint64_t clock;
+};
+
+bool same_text(const char* a, const char* b) {
+  return a == b || (a != nullptr && b != nullptr && std::strcmp(a, b) == 0);
+}
+
+// The location's path is part of a configuration: it decides where the
+// external system id comes from.
+bool same_configuration(const authnz_zeb_config_rec& a, const authnz_zeb_config_rec& b) {
+  return same_text(a.base_uri, b.base_uri) &&
+         same_text(a.brimstack_properties_file, b.brimstack_properties_file) &&
+         same_text(a.memcache_server, b.memcache_server) && a.memcache_ttl == b.memcache_ttl;
+}
 
 // Steps that fill a context; run again by the next request when one fails.
 int set_up_context(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf) {
@@ -36,6 +56,51 @@ int set_up_context(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* c
   return get_externalsystemid(ctx, r, conf);
 }
 
+ctx_data* find_context(connection_contexts* contexts, const authnz_zeb_config_rec* conf) {
+  for (ctx_data* ctx : contexts->slots) {
+    if (ctx != nullptr && same_configuration(ctx->conf, *conf)) return ctx;
+  }
+  return nullptr;
+}
+
+// A new, empty context in a free slot, or in the place of the least
+// recently used one, which is released with its pool.
+ctx_data* make_context(connection_contexts* contexts, const authnz_zeb_config_rec* conf,
+                       apr_pool_t* conn_pool) {
+  ctx_data** slot = nullptr;
+  for (ctx_data*& candidate : contexts->slots) {
+    if (candidate == nullptr) {
+      slot = &candidate;
+      break;
+    }
+    if (slot == nullptr || candidate->last_used < (*slot)->last_used) slot = &candidate;
+  }
+  if (*slot != nullptr) {
+    apr_pool_destroy((*slot)->pool);
+    *slot = nullptr;
+  }
+  apr_pool_t* pool = nullptr;
+  apr_pool_t* cache_pool = nullptr;
+  if (apr_pool_create(&pool, conn_pool) != APR_SUCCESS) return nullptr;
+  if (apr_pool_create(&cache_pool, pool) != APR_SUCCESS) {
+    apr_pool_destroy(pool);
+    return nullptr;
+  }
+  auto* ctx = static_cast<ctx_data*>(apr_pcalloc(pool, sizeof(ctx_data)));
+  ctx->pool = pool;
+  ctx->cache_pool = cache_pool;
+  ctx->global_access_granted = PBP_UNKNOWN;
+  // Found by its configuration even before a set-up completes, so that a
+  // retry reuses it.
+  ctx->conf = *conf;
+  // Not as a child clean-up: a process forked to run a repository hook
+  // must not release runtimes and TLS locks that threads of its parent
+  // were using when it forked.
+  apr_pool_cleanup_register(pool, ctx, cleanup_ctx_data, apr_pool_cleanup_null);
+  *slot = ctx;
+  return ctx;
+}
+
 }  // namespace
 
 int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* conf) {
@@ -45,26 +110,45 @@ int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* co
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error fetching connection userdata");
     return HTTP_INTERNAL_SERVER_ERROR;
   }
-  auto* context = static_cast<ctx_data*>(data);
-  if (context == nullptr) {
-    context = static_cast<ctx_data*>(apr_pcalloc(conn_pool, sizeof(ctx_data)));
-    context->pool = conn_pool;
-    context->global_access_granted = PBP_UNKNOWN;
-    if (apr_pool_userdata_set(context, kUserdataKey, nullptr, conn_pool) != APR_SUCCESS) {
+  auto* contexts = static_cast<connection_contexts*>(data);
+  if (contexts == nullptr) {
+    contexts =
+        static_cast<connection_contexts*>(apr_pcalloc(conn_pool, sizeof(connection_contexts)));
+    if (apr_pool_userdata_set(contexts, kUserdataKey, nullptr, conn_pool) != APR_SUCCESS) {
       ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error setting connection pool userdata");
       return HTTP_INTERNAL_SERVER_ERROR;
     }
-    // Not as a child clean-up: a process forked to run a repository hook
-    // must not release runtimes and TLS locks that threads of its parent
-    // were using when it forked.
-    apr_pool_cleanup_register(conn_pool, context, cleanup_ctx_data, apr_pool_cleanup_null);
   }
+  ctx_data* context = find_context(contexts, conf);
+  if (context == nullptr) context = make_context(contexts, conf, conn_pool);
+  if (context == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error setting connection pool userdata");
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  context->last_used = ++contexts->clock;
   if (!context->setup_complete) {
     if (int rc = set_up_context(context, r, conf); rc != OK) return rc;
     context->setup_complete = 1;
   }
   *ctx = context;
   return OK;
+}
+
+apr_status_t context_cache_fetch(ctx_data* ctx, const char* user_key, char** data,
+                                 apr_size_t* length, apr_pool_t* pool) {
+  const apr_status_t rv =
+      memcache_server_connect(ctx->conf.memcache_server, &ctx->memcache, ctx->pool);
+  if (rv != APR_SUCCESS) return rv;
+  return memcache_cache_get(ctx->memcache, user_key, kMemcachePrefix, data, length, pool);
+}
+
+apr_status_t context_cache_stash(ctx_data* ctx, const char* user_key, const char* data,
+                                 apr_size_t length, apr_pool_t* pool) {
+  const apr_status_t rv =
+      memcache_server_connect(ctx->conf.memcache_server, &ctx->memcache, ctx->pool);
+  if (rv != APR_SUCCESS) return rv;
+  return memcache_cache_set(ctx->memcache, user_key, kMemcachePrefix, data, length,
+                            static_cast<apr_uint32_t>(ctx->conf.memcache_ttl), pool);
 }
 
 int load_properties(apr_hash_t** props, const char* filename, request_rec* r, apr_pool_t* pool) {

@@ -1,5 +1,7 @@
 // The connection context: everything that is costly to obtain, made by the
-// first request of a connection and kept in the connection's pool.
+// first request of a connection that uses a configuration and kept, in a
+// pool of its own below the connection's, while the connection lasts. A
+// connection holds one context per configuration it meets (a few at most).
 #ifndef BRIMSTACK_CONTEXT_H
 #define BRIMSTACK_CONTEXT_H
 
@@ -14,6 +16,18 @@
 #include "mod_authnz_zeb.h"
 #include "zeb_authorizer.h"
 
+// A role store set aside while decisions are about another repository:
+// its repository, its pool and what was worked out from it.
+typedef struct parked_role_store {
+  const char* repos_name;
+  apr_pool_t* pool;
+  apr_array_header_t* role_pbps;
+  pbp_access_t global_access_granted;
+  apr_uint64_t last_used;
+} parked_role_store;
+
+inline constexpr int kParkedRoleStores = 3;
+
 typedef struct ctx_data {
   const char* cached_username;
   const char* cached_password;
@@ -24,12 +38,25 @@ typedef struct ctx_data {
   const char* scm_listener_url;
   const char* external_system_id;
   struct soap soap;
+  // Global access and role store of the cached user in role_store_repos,
+  // which may differ from repos_name: a decision about another repository
+  // (a COPY or MOVE destination) sets this store aside and takes that
+  // repository's.
   pbp_access_t global_access_granted;
   int use_role_paths_api;
   apr_array_header_t* role_pbps;
+  const char* role_store_repos;
+  apr_pool_t* role_store_pool;
+  parked_role_store parked[kParkedRoleStores];
+  apr_uint64_t role_store_clock;
   apr_memcache_t* memcache;
   authnz_zeb_config_rec conf;
   apr_pool_t* pool;
+  // The cached strings and the role store, with everything hanging from
+  // it; cleared by a reset, so a long connection does not grow with every
+  // change of user.
+  apr_pool_t* cache_pool;
+  apr_uint64_t last_used;
   // Set-up bookkeeping: what has to be released, and whether the context may
   // serve requests. A failed set-up is retried by the next request.
   int soap_initialized;
@@ -41,8 +68,21 @@ inline constexpr char kUserdataKey[] = "mod_authnz_zeb_userdata_key";
 inline constexpr char kMemcachePrefix[] = "mod_authnz_zeb";
 inline constexpr char kListenerSslProperty[] = "dwmain.integration.listener_ssl";
 
-// Returns OK with *ctx set, or HTTP_INTERNAL_SERVER_ERROR.
+inline constexpr int kMaxContextsPerConnection = 4;
+
+// The context of the request's configuration; made when the connection
+// meets it first, replacing the least recently used one beyond
+// kMaxContextsPerConnection. Returns OK with *ctx set, or
+// HTTP_INTERNAL_SERVER_ERROR.
 int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* conf);
+
+// memcached through the context's client, which lives in the context's
+// pool; keys and fetched values are made in pool, a scratch pool of the
+// caller. Any failure is a non-zero status (a miss, or nothing stored).
+apr_status_t context_cache_fetch(ctx_data* ctx, const char* user_key, char** data,
+                                 apr_size_t* length, apr_pool_t* pool);
+apr_status_t context_cache_stash(ctx_data* ctx, const char* user_key, const char* data,
+                                 apr_size_t length, apr_pool_t* pool);
 
 // Reads a properties file into a new hash in pool (handed out even on
 // failure). 0, or HTTP_INTERNAL_SERVER_ERROR after logging.

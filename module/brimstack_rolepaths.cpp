@@ -26,30 +26,14 @@ char* arg(const char* s) {
   return const_cast<char*>(s);
 }
 
-// The client is (re)made in the connection's pool, which it must live as
-// long as; the value itself only needs the caller's pool.
-apr_status_t fetch_value(char** value, apr_size_t* length, ctx_data* ctx,
-                         const authnz_zeb_config_rec* conf, const char* user_key,
-                         apr_pool_t* pool) {
-  const apr_status_t rv = memcache_server_connect(conf->memcache_server, &ctx->memcache, ctx->pool);
-  if (rv != APR_SUCCESS) return rv;
-  return memcache_cache_get(ctx->memcache, user_key, kMemcachePrefix, value, length, pool);
-}
-
 // Shares an answer with other connections. A value that lacks a role (an id
 // the record cannot hold, or memory ran out) would be read back as a
 // different answer, so it is not stored.
 bool stash_value(ctx_data* ctx, request_rec* r, const char* user_key,
                  const serialize_ctx_t* value) {
-  if (!serialize_is_storable(value)) return false;
-  if (memcache_server_connect(ctx->conf.memcache_server, &ctx->memcache, ctx->pool) !=
-      APR_SUCCESS) {
-    return false;
-  }
-  return memcache_cache_set(ctx->memcache, user_key, kMemcachePrefix, value->buffer,
-                            static_cast<apr_size_t>(value->size),
-                            static_cast<apr_uint32_t>(ctx->conf.memcache_ttl),
-                            r->pool) == APR_SUCCESS;
+  return serialize_is_storable(value) &&
+         context_cache_stash(ctx, user_key, value->buffer, static_cast<apr_size_t>(value->size),
+                             r->pool) == APR_SUCCESS;
 }
 
 // What differs between the two service operations.
@@ -133,7 +117,7 @@ int get_pbps(apr_array_header_t** pbps_with_roles, ctx_data* ctx, request_rec* r
   return get_role_paths(ctx, r, repos_name, *pbps_with_roles);
 }
 
-int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
+int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec*,
                    const char* repos_name, apr_pool_t* temp_pool) {
   const char* user_key = get_memcache_user_key(ctx, repos_name, temp_pool);
   apr_array_header_t* pbps_with_roles =
@@ -142,7 +126,7 @@ int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* c
   apr_size_t length = 0;
   // A value that does not parse whole is a miss: the service's answer
   // replaces it.
-  if (fetch_value(&value, &length, ctx, conf, user_key, temp_pool) == APR_SUCCESS &&
+  if (context_cache_fetch(ctx, user_key, &value, &length, temp_pool) == APR_SUCCESS &&
       zeb_role_paths_read_value(value, static_cast<int64_t>(length), pbps_with_roles, temp_pool)) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Fetched getRolePaths()/getRolePathsList() API response from memcached");
@@ -152,6 +136,6 @@ int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* c
                   "memcached; contacting Brimstack");
     if (int rc = get_pbps(&pbps_with_roles, ctx, r, repos_name, temp_pool); rc != 0) return rc;
   }
-  ctx->role_pbps = make_role_store(pbps_with_roles, ctx->pool);
+  ctx->role_pbps = make_role_store(pbps_with_roles, ctx->role_store_pool);
   return OK;
 }

@@ -8,7 +8,8 @@
 
 #include "brimstack_context.h"
 
-// Fills ctx->role_pbps for repos_name; scratch memory comes from temp_pool.
+// Fills ctx->role_pbps for repos_name in ctx->role_store_pool; scratch
+// memory comes from temp_pool.
 // OK, or HTTP_INTERNAL_SERVER_ERROR with the store left absent.
 int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
                    const char* repos_name, apr_pool_t* temp_pool);

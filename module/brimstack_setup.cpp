@@ -61,16 +61,12 @@ int read_scm_properties_id(const char** id, ctx_data* ctx, request_rec* r) {
   return OK;
 }
 
-int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r,
-                      const authnz_zeb_config_rec* conf) {
+int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r) {
   // No user is validated yet while the context is made; name the request's
   // user the way isValidUser will.
   const char* action = make_soap_action(r->user != nullptr ? r->user : "guest", r->pool);
-  // The memcached client may be remade here; it must live as long as the
-  // connection.
   char* cached = nullptr;
-  if (memcache_cache_fetch(conf->memcache_server, &ctx->memcache, kMemcachePrefix, kExtSysIdKey,
-                           &cached, nullptr, ctx->pool) == APR_SUCCESS) {
+  if (context_cache_fetch(ctx, kExtSysIdKey, &cached, nullptr, r->pool) == APR_SUCCESS) {
     *id = cached;
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Fetched getBrandingEternalSystemId() API response from memcached: [%s]", *id);
@@ -91,9 +87,8 @@ int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r,
   // A reply without an id leaves the connection without one; there is
   // nothing to share through memcached.
   if (*id == nullptr) return OK;
-  const apr_status_t stashed = memcache_cache_stash(
-      conf->memcache_server, &ctx->memcache, kMemcachePrefix, kExtSysIdKey,
-      static_cast<apr_uint32_t>(conf->memcache_ttl), *id, std::strlen(*id), ctx->pool);
+  const apr_status_t stashed =
+      context_cache_stash(ctx, kExtSysIdKey, *id, std::strlen(*id), r->pool);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "%s getBrandingEternalSystemId() API response in memcached",
                 stashed == APR_SUCCESS ? "Stashed" : "Unable to stash");
@@ -159,7 +154,7 @@ int get_externalsystemid(ctx_data* ctx, request_rec* r, const authnz_zeb_config_
   const bool from_service = branding_uri != nullptr && conf->base_uri != nullptr &&
                             apr_strnatcasecmp(branding_uri, conf->base_uri) == 0;
   const int rc =
-      from_service ? fetch_branding_id(&id, ctx, r, conf) : read_scm_properties_id(&id, ctx, r);
+      from_service ? fetch_branding_id(&id, ctx, r) : read_scm_properties_id(&id, ctx, r);
   if (rc != OK) return rc;
   ctx->external_system_id = id != nullptr ? apr_pstrdup(ctx->pool, id) : nullptr;
   return OK;

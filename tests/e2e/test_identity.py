@@ -6,6 +6,10 @@ import subprocess
 
 import pytest
 
+from brimstack_fixture import BrimstackServer
+from harness.fixtures import server_config
+from harness.repositories import write_properties
+
 LUA_SETS_BOB = """\
 function set_user(r)
     r.user = "bob"
@@ -59,3 +63,27 @@ def test_commit_carries_the_validated_user_as_author(zeb):
                             capture_output=True, text=True, check=True).stdout.strip()
     assert author == "alice"
     assert client.request("/svn/repo1/other.txt", "alice", "visitor", method="PUT").status == 401
+
+
+def test_each_location_is_served_with_its_own_service(zeb):
+    # Service B knows alice by another password; no memcached, so that only
+    # the connection could carry an answer from one service to the other.
+    users_b = {"alice": {"password": "tenant-b", "repositories": {
+        "repo1": [{"id": "9", "pbps": ["view:/"]}]}}}
+    with BrimstackServer(server_config(users=users_b)) as service_b:
+        properties_b = os.path.join(zeb.workdir, "tenant-b.properties")
+        write_properties(properties_b, zeb.default_properties(**{
+            "dwmain.integration.listener_port": str(service_b.port)}))
+        zeb.start(locations=[zeb.location("/svn", memcache_server=None),
+                             zeb.location("/tenantB", properties_file=properties_b,
+                                          memcache_server=None)])
+        client = zeb.client()
+        steps = [("/svn", "wonderland", 200), ("/tenantB", "wonderland", 401),
+                 ("/tenantB", "tenant-b", 200), ("/svn", "wonderland", 200),
+                 ("/tenantB", "tenant-b", 200)]
+        for location, password, status in steps:
+            response = client.request(location + "/repo1/", "alice", password)
+            assert response.status == status, (location, password)
+        # Each context keeps its own connection cache.
+        assert _validated_users(zeb) == ["alice"]
+        assert service_b.counters().get("isValidUser", 0) == 2

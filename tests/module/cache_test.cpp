@@ -14,6 +14,7 @@ class module_cache : public apr_pool_test {
     apr_pool_test::SetUp();
     ctx_ = static_cast<ctx_data*>(apr_pcalloc(pool_, sizeof(ctx_data)));
     ctx_->pool = pool_;
+    apr_pool_create(&ctx_->cache_pool, pool_);
     ctx_->global_access_granted = PBP_UNKNOWN;
   }
   ctx_data* ctx_ = nullptr;
