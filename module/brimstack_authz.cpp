@@ -32,33 +32,82 @@ const char* method_name(request_rec* r) {
   return r->method ? r->method : "(null)";
 }
 
-// A user that another module authenticated (or none) is taken over, unless
-// this module validated one on the connection.
+// Every request is decided as its own user: a user other than the cached
+// one, whoever authenticated either, replaces the cached user and drops the
+// role store. A user that another module authenticated (or none) is cached
+// as such.
 void resolve_user(ctx_data* ctx, request_rec* r, const char* username, const char* repos_name) {
-  if (ctx->authenticated_internally) return;
-  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per third-party)",
-                username);
-  if (is_cache_okay(username, nullptr, repos_name, ctx, r)) return;
+  if (!ctx->authenticated_internally) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per third-party)",
+                  username);
+  }
+  if (ctx->cached_username != nullptr && std::strcmp(ctx->cached_username, username) == 0) return;
+  is_cache_okay(username, nullptr, repos_name, ctx, r);  // logs what differs
   reset_cached_authnz_data(ctx, r);
-  ctx->cached_username = apr_pstrdup(ctx->pool, username);
-  ctx->repos_name = apr_pstrdup(ctx->pool, repos_name);
+  ctx->cached_username = apr_pstrdup(ctx->cache_pool, username);
+  ctx->repos_name = apr_pstrdup(ctx->cache_pool, repos_name);
 }
 
+// Sets the store in use aside, releasing the least recently used one that
+// it displaces.
+void park_role_store(ctx_data* ctx) {
+  if (ctx->role_pbps == nullptr) return;
+  parked_role_store* slot = &ctx->parked[0];
+  for (parked_role_store& candidate : ctx->parked) {
+    if (candidate.pool == nullptr) {
+      slot = &candidate;
+      break;
+    }
+    if (candidate.last_used < slot->last_used) slot = &candidate;
+  }
+  if (slot->pool != nullptr) apr_pool_destroy(slot->pool);
+  *slot = parked_role_store{ctx->role_store_repos, ctx->role_store_pool, ctx->role_pbps,
+                            ctx->global_access_granted, ++ctx->role_store_clock};
+  ctx->role_pbps = nullptr;
+  ctx->role_store_pool = nullptr;
+  ctx->role_store_repos = nullptr;
+  ctx->global_access_granted = PBP_UNKNOWN;
+}
+
+bool unpark_role_store(ctx_data* ctx, const char* repos_name) {
+  for (parked_role_store& parked : ctx->parked) {
+    if (parked.pool == nullptr || !same_name(parked.repos_name, repos_name)) continue;
+    ctx->role_store_repos = parked.repos_name;
+    ctx->role_store_pool = parked.pool;
+    ctx->role_pbps = parked.role_pbps;
+    ctx->global_access_granted = parked.global_access_granted;
+    parked = parked_role_store{};
+    return true;
+  }
+  return false;
+}
+
+// Makes the role store that of repos_name, so that a decision about one
+// repository never uses another's roles.
 int ensure_role_store(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
                       const char* repos_name) {
-  if (ctx->role_pbps != nullptr) return OK;
-  apr_pool_t* temp_pool = nullptr;
-  apr_pool_create(&temp_pool, r->pool);
-  if (!same_name(repos_name, ctx->repos_name)) {
+  if (ctx->role_pbps != nullptr && same_name(repos_name, ctx->role_store_repos)) return OK;
+  const char* cached_repos = ctx->role_store_repos ? ctx->role_store_repos : ctx->repos_name;
+  if (!same_name(repos_name, cached_repos)) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Request repos name (%s) differs from repos name in connection cache (%s)",
-                  repos_name, ctx->repos_name);
-    ctx->repos_name = apr_pstrdup(ctx->pool, repos_name);
+                  repos_name, cached_repos);
   }
-  ctx->global_access_granted = PBP_UNKNOWN;
+  park_role_store(ctx);
+  if (unpark_role_store(ctx, repos_name)) return OK;
+  apr_pool_create(&ctx->role_store_pool, ctx->cache_pool);
+  apr_pool_t* temp_pool = nullptr;
+  apr_pool_create(&temp_pool, r->pool);
   const int rc = load_role_pbps(ctx, r, conf, repos_name, temp_pool);
   apr_pool_destroy(temp_pool);
-  return rc;
+  if (rc != OK) {
+    apr_pool_destroy(ctx->role_store_pool);
+    ctx->role_store_pool = nullptr;
+    ctx->role_pbps = nullptr;
+    return rc;
+  }
+  ctx->role_store_repos = repos_name ? apr_pstrdup(ctx->role_store_pool, repos_name) : nullptr;
+  return OK;
 }
 
 // Raises the connection's global access from the roles until it reaches
@@ -197,6 +246,9 @@ int decide_by_roles(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* 
 int decide_item(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
                 const todo_item_t* item) {
   const char* action = zeb_action_name(item->required_access);
+  // A COPY or MOVE destination may lie in another repository.
+  if (int rc = ensure_role_store(ctx, r, conf, item->repos_name); rc != OK) return rc;
+  if (ctx->global_access_granted == PBP_UNKNOWN) compute_global_access(ctx);
   if (item->required_access <= ctx->global_access_granted) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Action '%s' authorized based on global access = %d", action,
