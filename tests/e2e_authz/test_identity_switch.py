@@ -41,18 +41,18 @@ class Connection:
 
 
 def start_with_password_file(site, file_users):
-    """reader is known to a password file, so mod_auth_basic authenticates it
-    before this module's check_user runs."""
+    """file_users are known to a password file, which mod_auth_basic asks
+    before this module's provider."""
     path = os.path.join(site.zeb.workdir, "passwords")
     with open(path, "w") as f:
         for user in file_users:
             digest = base64.b64encode(hashlib.sha1(password(user).encode()).digest()).decode()
             f.write("%s:{SHA}%s\n" % (user, digest))
-    location = site.zeb.location(directives=["AuthBasicProvider file", "AuthUserFile %s" % path,
-                                             "AuthBasicAuthoritative Off",
-                                             "SVNAutoversioning on"])
+    location = site.zeb.location(directives=["AuthBasicProvider file zeb",
+                                             "AuthUserFile %s" % path, "SVNAutoversioning on"])
     location.basic_auth = False
-    site.zeb.start(locations=[location])
+    site.zeb.start(locations=[location], extra_config=(
+        "LoadModule authn_file_module /usr/lib/apache2/modules/mod_authn_file.so\n"))
     return Connection(site.zeb.httpd.port)
 
 
