@@ -6,13 +6,26 @@
 namespace zeb {
 namespace {
 
-// Hashes a prefix from its length and its last 16 bytes: constant time per
-// prefix, so probing every boundary of a path costs no pass per probe.
-// Entries that share length and ending only lengthen a probe sequence.
+// Hashes a prefix from its length and up to 16 of its bytes, the last ones
+// included: constant time per prefix, so probing every boundary of a path
+// costs no pass per probe. Entries that share length and ending only
+// lengthen a probe sequence.
 uint64_t prefix_hash(const char* text, size_t length) {
+  // Fixed-size loads only, overlapping on short prefixes.
   uint64_t tail[2] = {0, 0};
-  const size_t taken = length < sizeof tail ? length : sizeof tail;
-  std::memcpy(reinterpret_cast<char*>(tail) + (sizeof tail - taken), text + length - taken, taken);
+  if (length >= 16) {
+    std::memcpy(&tail[0], text + length - 16, 8);
+    std::memcpy(&tail[1], text + length - 8, 8);
+  } else if (length >= 8) {
+    std::memcpy(&tail[0], text, 8);
+    std::memcpy(&tail[1], text + length - 8, 8);
+  } else if (length >= 4) {
+    std::memcpy(&tail[0], text, 4);
+    std::memcpy(&tail[1], text + length - 4, 4);
+  } else {
+    for (size_t i = 0; i < length; ++i)
+      tail[0] = tail[0] << 8 | static_cast<unsigned char>(text[i]);
+  }
   uint64_t hash = (tail[0] * 0x9E3779B97F4A7C15ull) ^ (tail[1] * 0xC2B2AE3D27D4EB4Full) ^
                   (length * 0x165667B19E3779F9ull);
   hash ^= hash >> 31;
@@ -35,9 +48,41 @@ bool is_plain_absolute(const char* path) {
 
 }  // namespace
 
+absolute_index::slot_t* absolute_index::probe(uint64_t hash, const char* path,
+                                              size_t length) const {
+  for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
+    slot_t& slot = slots_[at];
+    if (slot.path == nullptr) return nullptr;
+    if (slot.hash == hash && slot.length == length && std::memcmp(slot.path, path, length) == 0) {
+      return &slot;
+    }
+  }
+}
+
+// The slot of path, made empty of entry when new.
+absolute_index::slot_t* absolute_index::insert(const char* path, size_t length) {
+  const uint64_t hash = prefix_hash(path, length);
+  size_t at = hash & mask_;
+  for (; slots_[at].path != nullptr; at = (at + 1) & mask_) {
+    slot_t& slot = slots_[at];
+    if (slot.hash == hash && slot.length == length && std::memcmp(slot.path, path, length) == 0) {
+      return &slot;
+    }
+  }
+  slots_[at] = {path, length, hash, nullptr, false};
+  return &slots_[at];
+}
+
 absolute_index* absolute_index::build(const apr_array_header_t* list, apr_pool_t* pool) {
+  // Room for every entry and the directories above it, at most half full.
+  size_t needed = 0;
+  for (int i = 0; i < list->nelts; ++i) {
+    const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
+    if (item == nullptr || item->path == nullptr) return nullptr;
+    for (const char* p = item->path; *p != '\0'; ++p) needed += *p == '/';
+  }
   size_t capacity = 8;
-  while (capacity < static_cast<size_t>(list->nelts) * 2) capacity *= 2;
+  while (capacity < needed * 2) capacity *= 2;
 
   auto* index = new (apr_palloc(pool, sizeof(absolute_index))) absolute_index();
   index->list_ = list;
@@ -47,7 +92,7 @@ absolute_index* absolute_index::build(const apr_array_header_t* list, apr_pool_t
 
   for (int i = 0; i < list->nelts; ++i) {
     const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
-    if (item == nullptr || item->path == nullptr) return nullptr;
+    if (item->permission < index->lowest_) index->lowest_ = item->permission;
     // Relative entries never cover a path that begins with '/'.
     if (item->path[0] != '/') continue;
     if (!is_plain_absolute(item->path)) return nullptr;
@@ -55,44 +100,51 @@ absolute_index* absolute_index::build(const apr_array_header_t* list, apr_pool_t
       index->root_ = item;
       continue;
     }
+    index->any_below_root_ = true;
     const size_t length = std::strlen(item->path);
-    const uint64_t hash = prefix_hash(item->path, length);
-    size_t at = hash & index->mask_;
-    while (index->slots_[at].path != nullptr) {
-      if (index->slots_[at].length == length &&
-          std::memcmp(index->slots_[at].path, item->path, length) == 0) {
-        return nullptr;  // processing merges paths, so a duplicate means foreign data
-      }
-      at = (at + 1) & index->mask_;
+    slot_t* slot = index->insert(item->path, length);
+    if (slot->item != nullptr) return nullptr;  // processing merges paths: foreign data
+    slot->item = item;
+    for (size_t end = length; end-- > 1;) {
+      if (item->path[end] != '/') continue;
+      slot_t* above = index->insert(item->path, end);
+      if (above->has_below) break;  // and so is everything above it
+      above->has_below = true;
     }
-    index->slots_[at] = {item->path, length, hash, item};
     if (length > index->longest_) index->longest_ = length;
-    if (length < kLengthBits) index->lengths_[length / 64] |= uint64_t{1} << (length % 64);
   }
   return index;
 }
 
-const pbp_item_t* absolute_index::probe(uint64_t hash, const char* path, size_t length) const {
-  for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
-    const slot_t& slot = slots_[at];
-    if (slot.path == nullptr) return nullptr;
-    if (slot.hash == hash && slot.length == length && std::memcmp(slot.path, path, length) == 0) {
-      return slot.item;
+// Walks the path's prefixes that end at a boundary, shortest first, while
+// they are entries or directories above entries: the last entry met is the
+// deepest covering one.
+const pbp_item_t* absolute_index::find_covering(const scanned_path_t& path) const {
+  const pbp_item_t* cover = root_;
+  const char* text = path.text;
+  const char* end = text + path.length;
+  for (const char* at = text + 1; at <= end;) {
+    const char* slash = static_cast<const char*>(std::memchr(at, '/', end - at));
+    const size_t length = (slash != nullptr ? slash : end) - text;
+    if (length > longest_) break;
+    // An empty component ("//", or a final '/') is no boundary of its own.
+    if (length > static_cast<size_t>(at - text)) {
+      const slot_t* slot = probe(prefix_hash(text, length), text, length);
+      if (slot == nullptr) break;
+      if (slot->item != nullptr) cover = slot->item;
+      if (!slot->has_below) break;
     }
+    if (slash == nullptr) break;
+    at = slash + 1;
   }
+  return cover;
 }
 
-// Probes the path's prefixes that end at a boundary, longest first: the first
-// hit is the deepest covering entry.
-const pbp_item_t* absolute_index::find_covering(const scanned_path_t& path) const {
-  for (size_t k = path.boundary_count; k-- > 0;) {
-    const size_t length = path.boundaries[k];
-    if (length > longest_ || !may_have_length(length)) continue;
-    if (const pbp_item_t* hit = probe(prefix_hash(path.text, length), path.text, length)) {
-      return hit;
-    }
-  }
-  return root_;
+bool absolute_index::has_entry_below(const char* path) const {
+  if (path[0] == '/' && path[1] == '\0') return any_below_root_;
+  const size_t length = std::strlen(path);
+  const slot_t* slot = probe(prefix_hash(path, length), path, length);
+  return slot != nullptr && slot->has_below;
 }
 
 }  // namespace zeb

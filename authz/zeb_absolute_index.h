@@ -1,6 +1,7 @@
 // Finds the most specific absolute PBP covering a path without scanning the
-// role's list: an open-addressing table of the absolute paths, probed at
-// every '/' boundary of the request path.
+// role's list: an open-addressing table of the absolute paths and of every
+// directory above them, walked down the request path from the root until
+// the path leaves the tree that the PBPs span.
 #ifndef ZEB_ABSOLUTE_INDEX_H
 #define ZEB_ABSOLUTE_INDEX_H
 
@@ -26,38 +27,35 @@ class absolute_index {
     return list == list_ && list->nelts == count_;
   }
 
-  // True when the boundaries kept for path include every one that an entry
-  // can end at.
-  bool can_search(const scanned_path_t& path) const {
-    return path.boundaries_complete || path.boundaries[path.boundary_count - 1] >= longest_;
-  }
-
   // The entry that svn_dirent_is_ancestor would find first in the sorted
-  // list, or null when none covers the path. Only when can_search(path).
+  // list, or null when none covers the path.
   const pbp_item_t* find_covering(const scanned_path_t& path) const;
+
+  // True when some entry lies strictly below the canonical path.
+  bool has_entry_below(const char* path) const;
+
+  // The lowest permission of the entries; commit when there is none.
+  pbp_access_t lowest() const { return lowest_; }
 
  private:
   struct slot_t {
     const char* path;  // null: empty slot
     size_t length;
     uint64_t hash;
-    const pbp_item_t* item;
+    const pbp_item_t* item;  // null: only a directory above entries
+    bool has_below;          // some entry lies below this path
   };
 
-  const pbp_item_t* probe(uint64_t hash, const char* path, size_t length) const;
-  // False only when no entry has this length.
-  bool may_have_length(size_t length) const {
-    return length >= kLengthBits || (lengths_[length / 64] >> (length % 64)) & 1;
-  }
-
-  static constexpr size_t kLengthBits = 256;
+  slot_t* probe(uint64_t hash, const char* path, size_t length) const;
+  slot_t* insert(const char* path, size_t length);
 
   const apr_array_header_t* list_ = nullptr;
   int count_ = 0;
   slot_t* slots_ = nullptr;
   size_t mask_ = 0;
   size_t longest_ = 0;
-  uint64_t lengths_[kLengthBits / 64] = {};
+  bool any_below_root_ = false;
+  pbp_access_t lowest_ = PBP_COMMIT_ACCESS;
   const pbp_item_t* root_ = nullptr;
 };
 

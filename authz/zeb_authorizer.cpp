@@ -7,8 +7,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string_view>
-#include <unordered_map>
+#include <vector>
 
 #include "zeb_absolute_index.h"
 #include "zeb_accel.h"
@@ -17,7 +18,51 @@
 
 namespace {
 
-using absolute_table_t = std::unordered_map<std::string_view, pbp_item_t*>;
+// The absolute PBPs of one role by path: an open-addressing table sized for
+// every raw string up front, so that it never grows, plus the entries in
+// insertion order.
+class absolute_table_t {
+ public:
+  explicit absolute_table_t(size_t most) {
+    size_t capacity = 16;
+    while (capacity < most * 2) capacity *= 2;
+    slots_.resize(capacity);
+    entries_.reserve(most);
+  }
+
+  // The entry for path, or where a new one for path goes.
+  pbp_item_t** find(std::string_view path) {
+    const size_t hash = std::hash<std::string_view>{}(path);
+    for (size_t at = hash & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+      slot_t& slot = slots_[at];
+      if (slot.item == nullptr) {
+        slot.hash = hash;
+        slot.length = path.size();
+        return &slot.item;
+      }
+      if (slot.hash == hash && slot.length == path.size() &&
+          std::memcmp(slot.item->path, path.data(), path.size()) == 0) {
+        return &slot.item;
+      }
+    }
+  }
+
+  void add(pbp_item_t** where, pbp_item_t* item) {
+    *where = item;
+    entries_.push_back(item);
+  }
+
+  const std::vector<pbp_item_t*>& entries() const { return entries_; }
+
+ private:
+  struct slot_t {
+    size_t hash = 0;
+    size_t length = 0;
+    pbp_item_t* item = nullptr;
+  };
+  std::vector<slot_t> slots_;
+  std::vector<pbp_item_t*> entries_;
+};
 
 pbp_access_t lower_of(pbp_access_t a, pbp_access_t b) {
   return a < b ? a : b;
@@ -47,23 +92,51 @@ zeb_pbp_accel* attach_accel(pbp_item_t* item, apr_pool_t* pool) {
 // keeping the lower permission.
 void populate_absolute_pbps_hash(absolute_table_t& table, std::string_view path,
                                  pbp_access_t permission, apr_pool_t* pool) {
-  const auto found = table.find(path);
-  if (found != table.end()) {
-    found->second->permission = lower_of(found->second->permission, permission);
+  pbp_item_t** found = table.find(path);
+  if (*found != nullptr) {
+    (*found)->permission = lower_of((*found)->permission, permission);
     return;
   }
-  pbp_item_t* item = make_item(path.data(), path.size(), permission, pool);
-  table.emplace(std::string_view(item->path, path.size()), item);
+  table.add(found, make_item(path.data(), path.size(), permission, pool));
 }
+
+// An absolute entry with its depth counted once, so that sorting compares
+// numbers instead of counting components in every comparison.
+struct ranked_item_t {
+  apr_size_t depth;
+  pbp_item_t* item;
+};
 
 // Deepest path first; equal depths compare equal.
 int comparison_func(const void* a, const void* b) {
-  const auto* left = *static_cast<const pbp_item_t* const*>(a);
-  const auto* right = *static_cast<const pbp_item_t* const*>(b);
-  const apr_size_t left_depth = svn_path_component_count(left->path);
-  const apr_size_t right_depth = svn_path_component_count(right->path);
+  const apr_size_t left_depth = static_cast<const ranked_item_t*>(a)->depth;
+  const apr_size_t right_depth = static_cast<const ranked_item_t*>(b)->depth;
   if (left_depth == right_depth) return 0;
   return left_depth > right_depth ? -1 : 1;
+}
+
+// Whether svn_dirent_canonicalize would return path unchanged, for the
+// common case of an absolute path: no empty component (a doubled or final
+// '/') and no "." component. Anything else goes through Subversion.
+bool is_canonical_absolute(const char* path) {
+  if (path[0] != '/') return false;
+  if (path[1] == '\0') return true;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p != '/') continue;
+    if (p[1] == '/' || p[1] == '\0') return false;
+    if (p[1] == '.' && (p[2] == '/' || p[2] == '\0')) return false;
+  }
+  return true;
+}
+
+// svn_path_component_count of a canonical path, without a library call per
+// entry: its non-empty components.
+apr_size_t component_count_of(const char* path) {
+  apr_size_t count = 0;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p != '/' && (p == path || p[-1] == '/')) ++count;
+  }
+  return count;
 }
 
 // The absolute path a canonical PBP path stands for, when it has one: the path
@@ -92,13 +165,14 @@ void index_wildcard_list(apr_array_header_t* list, apr_pool_t* pool) {
   }
 }
 
-void index_absolute_list(apr_array_header_t* list, apr_pool_t* pool) {
+// ranked holds the list's items in list order, with their depths.
+void index_absolute_list(apr_array_header_t* list, const std::vector<ranked_item_t>& ranked,
+                         apr_pool_t* pool) {
   const zeb::absolute_index* index = zeb::absolute_index::build(list, pool);
-  for (int i = 0; i < list->nelts; ++i) {
-    pbp_item_t* item = APR_ARRAY_IDX(list, i, pbp_item_t*);
-    zeb_pbp_accel* accel = attach_accel(item, pool);
+  for (const ranked_item_t& entry : ranked) {
+    zeb_pbp_accel* accel = attach_accel(entry.item, pool);
     accel->index = index;
-    accel->depth = static_cast<int>(svn_path_component_count(item->path));
+    accel->depth = static_cast<int>(entry.depth);
   }
 }
 
@@ -111,14 +185,17 @@ void populate_rolepaths_pbps(char** raw_pbps, int num_raw_pbps,
                              apr_array_header_t* unsorted_wildcard_pbps,
                              pbp_access_t* role_global_access, apr_pool_t* pool) {
   pbp_access_t global = PBP_COMMIT_ACCESS;
-  absolute_table_t table;
+  absolute_table_t table(raw_pbps != nullptr && num_raw_pbps > 0 ? num_raw_pbps : 0);
   apr_pool_t* scratch = svn_pool_create(pool);
   for (int i = 0; raw_pbps != nullptr && i < num_raw_pbps; ++i) {
     const char* raw = raw_pbps[i];
     const char* colon = raw != nullptr ? std::strchr(raw, ':') : nullptr;
     if (colon == nullptr) continue;
-    svn_pool_clear(scratch);
-    const char* canonical = svn_dirent_canonicalize(colon + 1, scratch);
+    const char* canonical = colon + 1;
+    if (!is_canonical_absolute(canonical)) {
+      svn_pool_clear(scratch);
+      canonical = svn_dirent_canonicalize(canonical, scratch);
+    }
     const pbp_access_t permission = permission_of(raw);
     std::string_view absolute;
     if (absolute_path_of(canonical, absolute)) {
@@ -132,13 +209,17 @@ void populate_rolepaths_pbps(char** raw_pbps, int num_raw_pbps,
   }
   svn_pool_destroy(scratch);
 
-  for (const auto& entry : table) {
-    APR_ARRAY_PUSH(sorted_absolute_pbps, pbp_item_t*) = entry.second;
-    global = lower_of(global, entry.second->permission);
+  std::vector<ranked_item_t> ranked;
+  ranked.reserve(table.entries().size());
+  for (pbp_item_t* item : table.entries()) {
+    ranked.push_back({component_count_of(item->path), item});
+    global = lower_of(global, item->permission);
   }
-  std::qsort(sorted_absolute_pbps->elts, sorted_absolute_pbps->nelts, sizeof(pbp_item_t*),
-             comparison_func);
-  index_absolute_list(sorted_absolute_pbps, pool);
+  std::qsort(ranked.data(), ranked.size(), sizeof(ranked_item_t), comparison_func);
+  for (const ranked_item_t& entry : ranked) {
+    APR_ARRAY_PUSH(sorted_absolute_pbps, pbp_item_t*) = entry.item;
+  }
+  index_absolute_list(sorted_absolute_pbps, ranked, pool);
   index_wildcard_list(unsorted_wildcard_pbps, pool);
   *role_global_access = global;
 }

@@ -18,6 +18,14 @@ compiled_wildcard* compiled_wildcard::compile(const char* pattern, apr_pool_t* p
     wildcard->needs_ |= pair_signature(inner.data(), inner.size());
   }
   wildcard->valid_ = true;
+  wildcard->min_depth_ = 0;
+  for (std::string_view rest(pattern + 1); !rest.empty();) {
+    const size_t slash = rest.find('/');
+    const std::string_view component = rest.substr(0, slash);
+    if (!component.empty() && component != "**") ++wildcard->min_depth_;
+    if (slash == std::string_view::npos) break;
+    rest.remove_prefix(slash + 1);
+  }
 
   pcre2_code* code = compile_expression(*regex);
   pcre2_match_data* data = code != nullptr ? pcre2_match_data_create(1, nullptr) : nullptr;

@@ -29,12 +29,16 @@ class compiled_wildcard {
   uint64_t needs() const { return needs_; }
   // No match scores more than this; -1 when only the path's depth bounds it.
   int max_score() const { return parts_.max_score; }
+  // No path of fewer components matches: every component of the pattern but
+  // a "**" takes one of the path's.
+  int min_depth() const { return min_depth_; }
 
  private:
   static apr_status_t release(void* self);
 
   literal_parts_t parts_{{}, {}, -1};
   uint64_t needs_ = 0;
+  int min_depth_ = 1 << 30;
   bool valid_ = false;          // false: matches nothing
   pcre2_code* code_ = nullptr;  // null in a valid wildcard: every run fails
   pcre2_match_data* data_ = nullptr;

@@ -100,30 +100,32 @@ int decide(const absolute_scores_t& absolute, int ceiling, const Best& best) {
 
 // Roles processed here, on a path that begins with '/': no allocation, no
 // list scan, and only the wildcards that can match and matter are run.
-int decide_fast(const zeb::absolute_index* index, const apr_array_header_t* absolute_list,
-                const zeb::wildcard_set* wildcards, pbp_access_t required, const char* path) {
+int decide_fast(const zeb::absolute_index* index, const zeb::wildcard_set* wildcards,
+                pbp_access_t required, const char* path) {
   const zeb::scanned_path_t scanned(path);
   absolute_scores_t absolute;
-  if (index != nullptr && index->can_search(scanned)) {
+  if (index != nullptr) {
     const pbp_item_t* cover = index->find_covering(scanned);
     absolute = scores_of(cover, cover != nullptr ? cover->accel->depth : -1, required);
-  } else {
-    absolute = scan_absolute(absolute_list, required, path);
   }
   const int ceiling = scanned.depth;
   auto best = [&](bool grants, int floor, int enough) {
     int best_score = -1;
     if (wildcards == nullptr) return best_score;
     const int most = std::min(enough, ceiling);
-    for (const auto& entry : *wildcards) {
-      if (best_score >= most) break;
-      if ((entry.permission >= required) != grants) continue;
-      const int bound = highest_score(entry.max_score, ceiling);
-      if (bound <= floor || bound <= best_score || (entry.needs & ~scanned.signature()) != 0) {
-        continue;
+    for (int permission = PBP_NO_ACCESS; permission <= PBP_COMMIT_ACCESS; ++permission) {
+      if ((permission >= required) != grants) continue;
+      const auto* end = wildcards->end(static_cast<pbp_access_t>(permission));
+      for (const auto* entry = wildcards->begin(static_cast<pbp_access_t>(permission));
+           entry != end && entry->min_depth <= ceiling; ++entry) {
+        if (best_score >= most) return best_score;
+        const int bound = highest_score(entry->max_score, ceiling);
+        if (bound <= floor || bound <= best_score || (entry->needs & ~scanned.signature()) != 0) {
+          continue;
+        }
+        best_score =
+            std::max(best_score, counted_score(entry->wildcard->match(scanned), grants, bound));
       }
-      best_score =
-          std::max(best_score, counted_score(entry.wildcard->match(scanned), grants, bound));
     }
     return best_score;
   };
@@ -172,7 +174,13 @@ extern "C" int has_non_recursive_access(apr_array_header_t* sorted_absolute_pbps
   const bool absolute_ready = index != nullptr || sorted_absolute_pbps->nelts == 0;
   const bool wildcards_ready = wildcards != nullptr || unsorted_wildcard_pbps->nelts == 0;
   if (path[0] == '/' && absolute_ready && wildcards_ready) {
-    return decide_fast(index, sorted_absolute_pbps, wildcards, required_access, path);
+    // Every PBP of the role grants what is required, so whatever applies
+    // grants, and where nothing applies the role allows too.
+    if (required_access <= (index != nullptr ? index->lowest() : PBP_COMMIT_ACCESS) &&
+        required_access <= (wildcards != nullptr ? wildcards->lowest() : PBP_COMMIT_ACCESS)) {
+      return 1;
+    }
+    return decide_fast(index, wildcards, required_access, path);
   }
   return decide_plain(sorted_absolute_pbps, unsorted_wildcard_pbps, required_access, path);
 }

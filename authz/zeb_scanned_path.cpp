@@ -13,26 +13,34 @@ uint64_t pair_signature(const char* text, size_t length) {
   return signature;
 }
 
-scanned_path_t::scanned_path_t(const char* path) : text(path) {
-  auto add_boundary = [this](size_t at) {
-    if (boundary_count < kMaxBoundaries) {
-      boundaries[boundary_count++] = at;
-    } else {
-      boundaries_complete = false;
-    }
-  };
-  length = std::strlen(path);
-  int slashes = path[0] == '/' ? 1 : 0;
-  const char* end = path + length;
-  for (const char* at = path + 1; at < end; ++at) {
-    at = static_cast<const char*>(std::memchr(at, '/', end - at));
-    if (at == nullptr) break;
-    ++slashes;
-    add_boundary(at - path);
+namespace {
+
+// The number of '/' bytes in [text, text + length), eight bytes at a time.
+int count_slashes(const char* text, size_t length) {
+  constexpr uint64_t kSlashes = 0x2F2F2F2F2F2F2F2Full;
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  int count = 0;
+  size_t i = 0;
+  for (; i + 8 <= length; i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, text + i, sizeof word);
+    const uint64_t x = word ^ kSlashes;  // zero bytes where the slashes were
+    // The high bit of exactly the zero bytes, without carries between bytes.
+    const uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
+    // One bit per such byte at bit 0 of the byte; the multiplication sums
+    // the bytes into the top one (at most 8, so nothing overflows).
+    count += static_cast<int>(((zero >> 7) * 0x0101010101010101ull) >> 56);
   }
-  add_boundary(length);
+  for (; i < length; ++i) count += text[i] == '/';
+  return count;
+}
+
+}  // namespace
+
+scanned_path_t::scanned_path_t(const char* path) : text(path) {
+  length = std::strlen(path);
   // A '/' at the very end is followed by nothing and does not count.
-  depth = slashes - (path[length - 1] == '/' ? 1 : 0);
+  depth = count_slashes(path, length) - (length > 0 && path[length - 1] == '/' ? 1 : 0);
 }
 
 }  // namespace zeb

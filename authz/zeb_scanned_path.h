@@ -17,8 +17,6 @@ uint64_t pair_signature(const char* text, size_t length);
 
 // A path that begins with '/'.
 struct scanned_path_t {
-  static constexpr size_t kMaxBoundaries = 64;
-
   explicit scanned_path_t(const char* path);
 
   // The pair summary of the whole path, made on first use: decisions that
@@ -34,11 +32,6 @@ struct scanned_path_t {
   const char* text;
   size_t length = 0;
   int depth = 0;  // as component_count() counts
-  // Lengths of the prefixes that a '/' or the end follows, shortest first;
-  // complete only when boundaries_complete.
-  size_t boundaries[kMaxBoundaries];
-  size_t boundary_count = 0;
-  bool boundaries_complete = true;
 
  private:
   mutable uint64_t signature_ = 0;

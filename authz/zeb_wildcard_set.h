@@ -1,5 +1,6 @@
 // A role's wildcard PBPs laid out for decisions: what decides whether a
-// wildcard is worth running sits in one compact array.
+// wildcard is worth running sits in one compact array, grouped by
+// permission and ordered by the depth a path needs to match.
 #ifndef ZEB_WILDCARD_SET_H
 #define ZEB_WILDCARD_SET_H
 
@@ -19,6 +20,7 @@ class wildcard_set {
   struct entry_t {
     uint64_t needs;  // see compiled_wildcard::needs()
     int max_score;   // see compiled_wildcard::max_score()
+    int min_depth;   // see compiled_wildcard::min_depth()
     pbp_access_t permission;
     const compiled_wildcard* wildcard;
   };
@@ -32,13 +34,20 @@ class wildcard_set {
     return list == list_ && list->nelts == static_cast<int>(count_);
   }
 
-  const entry_t* begin() const { return entries_; }
-  const entry_t* end() const { return entries_ + count_; }
+  // The entries of one permission (none, view or commit), fewest components
+  // needed first.
+  const entry_t* begin(pbp_access_t permission) const { return entries_ + starts_[permission]; }
+  const entry_t* end(pbp_access_t permission) const { return entries_ + starts_[permission + 1]; }
+
+  // The lowest permission of the entries; commit when there is none.
+  pbp_access_t lowest() const { return lowest_; }
 
  private:
   const apr_array_header_t* list_ = nullptr;
   entry_t* entries_ = nullptr;
   size_t count_ = 0;
+  size_t starts_[PBP_COMMIT_ACCESS + 2] = {};
+  pbp_access_t lowest_ = PBP_COMMIT_ACCESS;
 };
 
 }  // namespace zeb

@@ -171,6 +171,20 @@ std::vector<decision_request> requests(draw& d, const std::vector<std::string>& 
 
 }  // namespace
 
+std::vector<decision_request> requests_at_depth(std::uint32_t seed, int depth, int count) {
+  draw d(seed);
+  std::vector<decision_request> out;
+  out.reserve(count);
+  for (int i = 0; i < count; ++i) {
+    components node = random_node(d);
+    // The file name would end the path; deeper paths continue with folders.
+    if (static_cast<int>(node.size()) < depth) node.pop_back();
+    while (static_cast<int>(node.size()) < depth) node.push_back(d.numbered("dir", 8));
+    out.push_back({join(node, depth), d.percent(50) ? PBP_VIEW_ACCESS : PBP_COMMIT_ACCESS});
+  }
+  return out;
+}
+
 std::vector<std::string> workload::all_pbps() const {
   std::vector<std::string> all = absolute_pbps;
   all.insert(all.end(), wildcard_pbps.begin(), wildcard_pbps.end());

@@ -35,6 +35,11 @@ struct workload_shape {
 // The same seed and shape always give the same workload.
 workload make_workload(std::uint32_t seed, const workload_shape& shape = {});
 
+// count requests (view and commit alike) on paths of exactly depth
+// components: nodes of the workload's tree, cut short or lengthened with
+// further directories.
+std::vector<decision_request> requests_at_depth(std::uint32_t seed, int depth, int count);
+
 }  // namespace zeb_bench
 
 #endif
