@@ -1,5 +1,6 @@
 #include "zeb_compiled_wildcard.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 
@@ -45,6 +46,19 @@ apr_status_t compiled_wildcard::release(void* self) {
   pcre2_code_free(wildcard->code_);
   wildcard->~compiled_wildcard();
   return APR_SUCCESS;
+}
+
+bool compiled_wildcard::settled_below(std::string_view path, int depth) const {
+  if (!valid_) return true;
+  // A run that fails could fail on a longer path alone; only a compiled
+  // pattern is known to decide on its first components.
+  if (code_ != nullptr && parts_.max_score >= 0 && depth >= parts_.max_score) return true;
+  // Paths below begin with path and '/' ("/" itself for the root).
+  const std::string_view prefix = parts_.prefix;
+  const size_t shared = std::min(prefix.size(), path.size());
+  if (prefix.compare(0, shared, path.substr(0, shared)) != 0) return true;
+  if (path == "/" || prefix.size() <= path.size()) return false;
+  return prefix[path.size()] != '/';
 }
 
 int compiled_wildcard::match(const scanned_path_t& path) const {

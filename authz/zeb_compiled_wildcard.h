@@ -6,6 +6,7 @@
 #include <apr_pools.h>
 
 #include <cstdint>
+#include <string_view>
 
 #include "zeb_pattern.h"
 #include "zeb_scanned_path.h"
@@ -29,6 +30,12 @@ class compiled_wildcard {
   uint64_t needs() const { return needs_; }
   // No match scores more than this; -1 when only the path's depth bounds it.
   int max_score() const { return parts_.max_score; }
+  // True when match() gives every path below the canonical absolute path
+  // (of depth components) the outcome it gives path itself: a pattern
+  // without "**" decides on as many components as it has, and no path below
+  // can begin with a literal prefix that path followed by '/' contradicts.
+  bool settled_below(std::string_view path, int depth) const;
+
   // No path of fewer components matches: every component of the pattern but
   // a "**" takes one of the path's.
   int min_depth() const { return min_depth_; }

@@ -11,6 +11,7 @@
 #include "zeb_matcher.h"
 #include "zeb_pattern.h"
 #include "zeb_scanned_path.h"
+#include "zeb_subtree.h"
 #include "zeb_wildcard_set.h"
 
 namespace {
@@ -184,3 +185,60 @@ extern "C" int has_non_recursive_access(apr_array_header_t* sorted_absolute_pbps
   }
   return decide_plain(sorted_absolute_pbps, unsorted_wildcard_pbps, required_access, path);
 }
+
+namespace zeb {
+
+bool grants_subtree(const role_processed_pbps_t& role, pbp_access_t required, const char* path) {
+  apr_array_header_t* absolute_list = role.sorted_absolute_pbps;
+  apr_array_header_t* wildcard_list = role.unsorted_wildcard_pbps;
+  if (path == nullptr || path[0] != '/' || absolute_list == nullptr || wildcard_list == nullptr) {
+    return false;
+  }
+  const absolute_index* index = role_data(absolute_list, &zeb_pbp_accel::index);
+  const wildcard_set* wildcards = role_data(wildcard_list, &zeb_pbp_accel::wildcards);
+  if ((index == nullptr && absolute_list->nelts != 0) ||
+      (wildcards == nullptr && wildcard_list->nelts != 0)) {
+    return false;
+  }
+  const pbp_access_t lowest =
+      std::min(index != nullptr ? index->lowest() : PBP_COMMIT_ACCESS,
+               wildcards != nullptr ? wildcards->lowest() : PBP_COMMIT_ACCESS);
+  if (required <= lowest) return true;
+  if (index != nullptr && index->has_entry_below(path)) return false;
+  if (!has_non_recursive_access(absolute_list, wildcard_list, required, path, nullptr)) {
+    return false;
+  }
+  // Below the path the covering absolute PBP stays the same; what may still
+  // change are the wildcards that do not settle here.
+  const scanned_path_t scanned(path);
+  const std::string_view text(scanned.text, scanned.length);
+  bool grants_unsettled = false;
+  int revoke = -1;
+  for (int permission = PBP_NO_ACCESS; wildcards != nullptr && permission <= PBP_COMMIT_ACCESS;
+       ++permission) {
+    const bool grants = permission >= required;
+    const auto* end = wildcards->end(static_cast<pbp_access_t>(permission));
+    for (const auto* entry = wildcards->begin(static_cast<pbp_access_t>(permission)); entry != end;
+         ++entry) {
+      if (!entry->wildcard->settled_below(text, scanned.depth)) {
+        if (!grants) return false;
+        grants_unsettled = true;
+      } else if (!grants) {
+        const int outcome = entry->wildcard->match(scanned);
+        if (outcome == kMatchFailed) return false;
+        revoke = std::max(revoke, outcome);
+      }
+    }
+  }
+  // Every wildcard answers below as it does here: so does the role.
+  if (!grants_unsettled) return true;
+  // Granting wildcards may change below, revoking ones may not: the paths
+  // below stay allowed where no absolute PBP covers the path and no revoking
+  // wildcard matches, or where the covering one grants at least as deep as
+  // the revoking wildcards reach here.
+  const pbp_item_t* cover = index != nullptr ? index->find_covering(scanned) : nullptr;
+  if (cover == nullptr) return revoke < 0;
+  return cover->permission >= required && cover->accel->depth >= revoke;
+}
+
+}  // namespace zeb

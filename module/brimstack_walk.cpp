@@ -15,23 +15,29 @@
 #include "brimstack_authz.h"
 #include "copy_destination.h"
 #include "dav_svn_resource.h"
+#include "zeb_tree_walk.h"
 
 APLOG_USE_MODULE(authnz_zeb);
 
 namespace {
 
-// Whether some role of the store grants the action at check_path.
-bool some_role_grants(ctx_data* ctx, pbp_access_t required_access, const char* check_path,
-                      apr_pool_t* pool) {
-  for (int i = 0; i < ctx->role_pbps->nelts; ++i) {
-    auto* role = APR_ARRAY_IDX(ctx->role_pbps, i, role_processed_pbps_t*);
-    ensure_processed_pbps(role, ctx->role_pbps->pool);
-    if (has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
-                                 required_access, check_path, pool)) {
-      return true;
-    }
+// What the recursive checks of one request share: the root that mod_dav_svn
+// resolves for the request URI, and the answers already given, by action,
+// walked path and checked path.
+struct walk_memo_t {
+  svn_fs_root_t* root;
+  apr_hash_t* answers;
+};
+
+walk_memo_t* walk_memo_of(request_rec* r) {
+  auto* memo =
+      static_cast<walk_memo_t*>(ap_get_module_config(r->request_config, &authnz_zeb_module));
+  if (memo == nullptr) {
+    memo = static_cast<walk_memo_t*>(apr_pcalloc(r->pool, sizeof(walk_memo_t)));
+    memo->answers = apr_hash_make(r->pool);
+    ap_set_module_config(r->request_config, &authnz_zeb_module, memo);
   }
-  return false;
+  return memo;
 }
 
 int refuse_destination(request_rec* r, const char* destination) {
@@ -92,6 +98,46 @@ int schedule_destination_subrequest(request_rec* r, const authnz_zeb_config_rec*
                 repos_path);
   return add_todo_item(r, PBP_COMMIT_ACCESS, ACCESS_RECURSIVE, repos_name, repos_path, repos_path,
                        todo_list, r->pool);
+}
+
+// The request's revision or transaction root, looked up once per request.
+svn_fs_root_t* request_root(request_rec* r, const authnz_zeb_config_rec* conf, walk_memo_t* memo) {
+  if (memo->root != nullptr) return memo->root;
+  const dav_resource* resource = request_resource(r, conf);
+  if (resource == nullptr) return nullptr;
+  memo->root = resource->info != nullptr ? resource->info->root.root : nullptr;
+  if (memo->root == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Unable to find revision root for '%s'", r->uri);
+  }
+  return memo->root;
+}
+
+int walk_answer(ctx_data* ctx, pbp_access_t required_access, const char* real_path,
+                const char* check_path, request_rec* r, const authnz_zeb_config_rec* conf,
+                walk_memo_t* memo) {
+  svn_fs_root_t* root = request_root(r, conf, memo);
+  if (root == nullptr) return HTTP_INTERNAL_SERVER_ERROR;
+  zeb_walk_result_t result;
+  zeb_walk_tree(&result, ctx->role_pbps, required_access, root, real_path, check_path, r->pool);
+  if (APLOGrdebug(r)) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Recursive check judged %lu nodes below '%s'",
+                  static_cast<unsigned long>(result.nodes_judged), check_path);
+  }
+  switch (result.status) {
+    case ZEB_WALK_GRANTED:
+      return OK;
+    case ZEB_WALK_DENIED:
+      break;
+    case ZEB_WALK_NO_KIND:
+      ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
+                    "Unable to determine node kind for repository path '%s'", result.real_path);
+      break;
+    case ZEB_WALK_NO_ENTRIES:
+      ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
+                    "Unable to fetch directory entries for repos path '%s'", result.real_path);
+      break;
+  }
+  return HTTP_FORBIDDEN;
 }
 
 }  // namespace
@@ -167,51 +213,20 @@ int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const 
 int has_recursive_access(ctx_data* ctx, pbp_access_t required_access, const char* repos_path,
                          const char* check_path, request_rec* r, const authnz_zeb_config_rec* conf,
                          apr_pool_t* pool) {
-  const dav_resource* resource = request_resource(r, conf);
-  if (resource == nullptr) return HTTP_INTERNAL_SERVER_ERROR;
-  svn_fs_root_t* root = resource->info != nullptr ? resource->info->root.root : nullptr;
-  if (root == nullptr) {
-    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Unable to find revision root for '%s'", r->uri);
-    return HTTP_INTERNAL_SERVER_ERROR;
-  }
   // Joining below the top needs canonical paths ("/a/" would not be).
   const char* real_path = svn_dirent_canonicalize(repos_path, pool);
   const char* top_check_path = svn_dirent_canonicalize(check_path, pool);
-  return repos_walker(ctx, r, required_access, root, real_path, top_check_path, pool)
-             ? OK
-             : HTTP_FORBIDDEN;
-}
-
-int repos_walker(ctx_data* ctx, request_rec* r, pbp_access_t required_access, svn_fs_root_t* root,
-                 const char* real_path, const char* check_path, apr_pool_t* pool) {
-  if (!some_role_grants(ctx, required_access, check_path, pool)) return 0;
-
-  svn_node_kind_t kind = svn_node_none;
-  if (svn_error_t* err = svn_fs_check_path(&kind, root, real_path, pool)) {
-    svn_error_clear(err);
-    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
-                  "Unable to determine node kind for repository path '%s'", real_path);
-    return 0;
+  walk_memo_t* memo = walk_memo_of(r);
+  const char* question = apr_psprintf(r->pool, "%d\n%s\n%s", static_cast<int>(required_access),
+                                      real_path, top_check_path);
+  if (const void* known = apr_hash_get(memo->answers, question, APR_HASH_KEY_STRING)) {
+    return *static_cast<const int*>(known);
   }
-  if (kind == svn_node_file) return 1;
-
-  apr_hash_t* entries = nullptr;
-  if (svn_error_t* err = svn_fs_dir_entries(&entries, root, real_path, pool)) {
-    svn_error_clear(err);
-    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
-                  "Unable to fetch directory entries for repos path '%s'", real_path);
-    return 0;
+  const int answer = walk_answer(ctx, required_access, real_path, top_check_path, r, conf, memo);
+  // Errors on the way are not remembered: asking again logs them again.
+  if (answer == OK || answer == HTTP_FORBIDDEN) {
+    apr_hash_set(memo->answers, question, APR_HASH_KEY_STRING,
+                 apr_pmemdup(r->pool, &answer, sizeof answer));
   }
-  // One subpool per level, cleared per entry: memory grows with depth only.
-  apr_pool_t* subpool = svn_pool_create(pool);
-  int granted = 1;
-  for (apr_hash_index_t* hi = apr_hash_first(pool, entries); hi && granted;
-       hi = apr_hash_next(hi)) {
-    svn_pool_clear(subpool);
-    const char* name = static_cast<const char*>(apr_hash_this_key(hi));
-    granted = repos_walker(ctx, r, required_access, root, svn_dirent_join(real_path, name, subpool),
-                           svn_dirent_join(check_path, name, subpool), subpool);
-  }
-  svn_pool_destroy(subpool);
-  return granted;
+  return answer;
 }

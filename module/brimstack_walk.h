@@ -4,7 +4,6 @@
 #define BRIMSTACK_WALK_H
 
 #include <apr_tables.h>
-#include <svn_fs.h>
 
 #include "brimstack_context.h"
 
@@ -19,14 +18,10 @@ int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const 
 
 // Walks the tree at repos_path in the revision or transaction that the
 // request URI addresses, consulting permissions at check_path and below.
-// OK, HTTP_FORBIDDEN or HTTP_INTERNAL_SERVER_ERROR.
+// OK, HTTP_FORBIDDEN or HTTP_INTERNAL_SERVER_ERROR. A request asks the
+// same question once; later askings get the remembered answer.
 int has_recursive_access(ctx_data* ctx, pbp_access_t required_access, const char* repos_path,
                          const char* check_path, request_rec* r, const authnz_zeb_config_rec* conf,
                          apr_pool_t* pool);
-
-// 1 when some role grants required_access on the node at real_path (judged
-// at check_path) and on everything below it, else 0.
-int repos_walker(ctx_data* ctx, request_rec* r, pbp_access_t required_access, svn_fs_root_t* root,
-                 const char* real_path, const char* check_path, apr_pool_t* pool);
 
 #endif
