@@ -2,14 +2,14 @@
 
 #include <cstring>
 #include <new>
+#include <vector>
 
 namespace zeb {
 namespace {
 
 // Hashes a prefix from its length and up to 16 of its bytes, the last ones
-// included: constant time per prefix, so probing every boundary of a path
-// costs no pass per probe. Entries that share length and ending only
-// lengthen a probe sequence.
+// included: constant time per prefix. Prefixes that share length and ending
+// only lengthen a probe sequence; the parent slot tells them apart.
 uint64_t prefix_hash(const char* text, size_t length) {
   // Fixed-size loads only, overlapping on short prefixes.
   uint64_t tail[2] = {0, 0};
@@ -48,69 +48,132 @@ bool is_plain_absolute(const char* path) {
 
 }  // namespace
 
-absolute_index::slot_t* absolute_index::probe(uint64_t hash, const char* path,
-                                              size_t length) const {
+uint32_t absolute_index::find(uint32_t parent, const char* text, size_t name, size_t end) const {
+  const uint64_t hash = prefix_hash(text, end);
+  const size_t name_length = end - name;
   for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
-    slot_t& slot = slots_[at];
-    if (slot.path == nullptr) return nullptr;
-    if (slot.hash == hash && slot.length == length && std::memcmp(slot.path, path, length) == 0) {
-      return &slot;
+    const slot_t& slot = slots_[at];
+    if (slot.length == 0) return 0;
+    if (slot.hash != hash || slot.length != end || slot.parent != parent) continue;
+    const bool same = name_length <= kInline
+                          ? slot.name_length == name_length &&
+                                std::memcmp(slot.name, text + name, name_length) == 0
+                          : slot.name_length == 255 &&
+                                std::memcmp(slot.path + name, text + name, name_length) == 0;
+    if (same) return static_cast<uint32_t>(at + 1);
+  }
+}
+
+absolute_index::slot_t* absolute_index::make_slots(size_t capacity, apr_pool_t* pool) {
+  const auto raw = reinterpret_cast<uintptr_t>(apr_pcalloc(pool, (capacity + 1) * sizeof(slot_t)));
+  return reinterpret_cast<slot_t*>((raw + alignof(slot_t) - 1) & ~(alignof(slot_t) - 1));
+}
+
+void absolute_index::grow(apr_pool_t* pool) {
+  const size_t old_capacity = mask_ + 1;
+  slot_t* old = slots_;
+  slots_ = make_slots(old_capacity * 2, pool);
+  mask_ = old_capacity * 2 - 1;
+  std::vector<uint32_t> moved(old_capacity, 0);
+  for (size_t i = 0; i < old_capacity; ++i) {
+    if (old[i].length == 0) continue;
+    size_t at = old[i].hash & mask_;
+    while (slots_[at].length != 0) at = (at + 1) & mask_;
+    slots_[at] = old[i];
+    moved[i] = static_cast<uint32_t>(at + 1);
+  }
+  for (size_t i = 0; i <= mask_; ++i) {
+    if (slots_[i].length != 0 && slots_[i].parent != 0) {
+      slots_[i].parent = moved[slots_[i].parent - 1];
     }
   }
 }
 
-// The slot of path, made empty of entry when new.
-absolute_index::slot_t* absolute_index::insert(const char* path, size_t length) {
-  const uint64_t hash = prefix_hash(path, length);
-  size_t at = hash & mask_;
-  for (; slots_[at].path != nullptr; at = (at + 1) & mask_) {
-    slot_t& slot = slots_[at];
-    if (slot.hash == hash && slot.length == length && std::memcmp(slot.path, path, length) == 0) {
-      return &slot;
-    }
+uint32_t absolute_index::insert(uint32_t parent, const char* text, size_t name, size_t end,
+                                apr_pool_t* pool) {
+  if (const uint32_t found = find(parent, text, name, end)) return found;
+  // At most half full, so that misses end soon.
+  if ((used_ + 1) * 2 > mask_ + 1) {
+    grow(pool);
+    // The parent moved with its slot; find it again by its own path.
+    if (parent != 0) parent = find_path(text, name - 1);
   }
-  slots_[at] = {path, length, hash, nullptr, false};
-  return &slots_[at];
+  const uint64_t hash = prefix_hash(text, end);
+  size_t at = hash & mask_;
+  while (slots_[at].length != 0) at = (at + 1) & mask_;
+  slot_t& slot = slots_[at];
+  slot.hash = hash;
+  slot.parent = parent;
+  slot.length = static_cast<uint32_t>(end);
+  slot.depth = 0;
+  slot.permission = -1;
+  slot.has_below = false;
+  const size_t name_length = end - name;
+  if (name_length <= kInline) {
+    slot.name_length = static_cast<uint8_t>(name_length);
+    std::memcpy(slot.name, text + name, name_length);
+  } else {
+    slot.name_length = 255;
+    slot.path = text;
+  }
+  ++used_;
+  return static_cast<uint32_t>(at + 1);
+}
+
+uint32_t absolute_index::find_path(const char* path, size_t length) const {
+  uint32_t slot = 0;
+  for (size_t name = 1; name < length;) {
+    const char* slash = static_cast<const char*>(std::memchr(path + name, '/', length - name));
+    const size_t end = slash != nullptr ? static_cast<size_t>(slash - path) : length;
+    if (end == name) return 0;
+    slot = find(slot, path, name, end);
+    if (slot == 0) return 0;
+    name = end + 1;
+  }
+  return slot;
 }
 
 absolute_index* absolute_index::build(const apr_array_header_t* list, apr_pool_t* pool) {
-  // Room for every entry and the directories above it, at most half full.
-  size_t needed = 0;
-  for (int i = 0; i < list->nelts; ++i) {
-    const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
-    if (item == nullptr || item->path == nullptr) return nullptr;
-    for (const char* p = item->path; *p != '\0'; ++p) needed += *p == '/';
-  }
-  size_t capacity = 8;
-  while (capacity < needed * 2) capacity *= 2;
-
   auto* index = new (apr_palloc(pool, sizeof(absolute_index))) absolute_index();
   index->list_ = list;
   index->count_ = list->nelts;
+  // Room for every entry at most half full; directories above them grow it.
+  size_t capacity = 8;
+  while (capacity < static_cast<size_t>(list->nelts) * 2) capacity *= 2;
   index->mask_ = capacity - 1;
-  index->slots_ = static_cast<slot_t*>(apr_pcalloc(pool, capacity * sizeof(slot_t)));
+  index->slots_ = make_slots(capacity, pool);
 
   for (int i = 0; i < list->nelts; ++i) {
     const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
+    if (item == nullptr || item->path == nullptr) return nullptr;
+    if (item->permission < PBP_NO_ACCESS || item->permission > PBP_COMMIT_ACCESS) return nullptr;
     if (item->permission < index->lowest_) index->lowest_ = item->permission;
     // Relative entries never cover a path that begins with '/'.
-    if (item->path[0] != '/') continue;
-    if (!is_plain_absolute(item->path)) return nullptr;
-    if (item->path[1] == '\0') {
-      index->root_ = item;
+    const char* path = item->path;
+    if (path[0] != '/') continue;
+    if (!is_plain_absolute(path)) return nullptr;
+    if (path[1] == '\0') {
+      index->root_ = {0, item->permission};
       continue;
     }
     index->any_below_root_ = true;
-    const size_t length = std::strlen(item->path);
-    slot_t* slot = index->insert(item->path, length);
-    if (slot->item != nullptr) return nullptr;  // processing merges paths: foreign data
-    slot->item = item;
-    for (size_t end = length; end-- > 1;) {
-      if (item->path[end] != '/') continue;
-      slot_t* above = index->insert(item->path, end);
-      if (above->has_below) break;  // and so is everything above it
-      above->has_below = true;
+    const size_t length = std::strlen(path);
+    if (length >= (size_t{1} << 31)) return nullptr;
+    uint32_t slot = 0;
+    int depth = 0;
+    for (size_t name = 1; name < length;) {
+      const char* slash = static_cast<const char*>(std::memchr(path + name, '/', length - name));
+      const size_t end = slash != nullptr ? static_cast<size_t>(slash - path) : length;
+      slot = index->insert(slot, path, name, end, pool);
+      ++depth;
+      if (end < length) index->slots_[slot - 1].has_below = true;
+      name = end + 1;
     }
+    if (depth > 127) return nullptr;  // depths are kept in a byte
+    slot_t& own = index->slots_[slot - 1];
+    if (own.permission >= 0) return nullptr;  // processing merges paths: foreign data
+    own.permission = static_cast<int8_t>(item->permission);
+    own.depth = static_cast<int8_t>(depth);
     if (length > index->longest_) index->longest_ = length;
   }
   return index;
@@ -119,32 +182,31 @@ absolute_index* absolute_index::build(const apr_array_header_t* list, apr_pool_t
 // Walks the path's prefixes that end at a boundary, shortest first, while
 // they are entries or directories above entries: the last entry met is the
 // deepest covering one.
-const pbp_item_t* absolute_index::find_covering(const scanned_path_t& path) const {
-  const pbp_item_t* cover = root_;
+absolute_index::cover_t absolute_index::find_covering(const scanned_path_t& path) const {
+  cover_t cover = root_;
   const char* text = path.text;
-  const char* end = text + path.length;
-  for (const char* at = text + 1; at <= end;) {
-    const char* slash = static_cast<const char*>(std::memchr(at, '/', end - at));
-    const size_t length = (slash != nullptr ? slash : end) - text;
-    if (length > longest_) break;
-    // An empty component ("//", or a final '/') is no boundary of its own.
-    if (length > static_cast<size_t>(at - text)) {
-      const slot_t* slot = probe(prefix_hash(text, length), text, length);
-      if (slot == nullptr) break;
-      if (slot->item != nullptr) cover = slot->item;
-      if (!slot->has_below) break;
-    }
-    if (slash == nullptr) break;
-    at = slash + 1;
+  const size_t length = path.length;
+  uint32_t slot = 0;
+  for (size_t name = 1; name < length;) {
+    const char* slash = static_cast<const char*>(std::memchr(text + name, '/', length - name));
+    const size_t end = slash != nullptr ? static_cast<size_t>(slash - text) : length;
+    if (end > longest_) break;
+    // An empty component ("//") ends every entry's reach: they hold none.
+    if (end == name) break;
+    slot = find(slot, text, name, end);
+    if (slot == 0) break;
+    const slot_t& hit = slots_[slot - 1];
+    if (hit.permission >= 0) cover = {hit.depth, static_cast<pbp_access_t>(hit.permission)};
+    if (!hit.has_below) break;
+    name = end + 1;
   }
   return cover;
 }
 
 bool absolute_index::has_entry_below(const char* path) const {
   if (path[0] == '/' && path[1] == '\0') return any_below_root_;
-  const size_t length = std::strlen(path);
-  const slot_t* slot = probe(prefix_hash(path, length), path, length);
-  return slot != nullptr && slot->has_below;
+  const uint32_t slot = find_path(path, std::strlen(path));
+  return slot != 0 && slots_[slot - 1].has_below;
 }
 
 }  // namespace zeb

@@ -1,7 +1,9 @@
 // Finds the most specific absolute PBP covering a path without scanning the
 // role's list: an open-addressing table of the absolute paths and of every
 // directory above them, walked down the request path from the root until
-// the path leaves the tree that the PBPs span.
+// the path leaves the tree that the PBPs span. Each slot holds what a
+// decision needs (depth and permission) and enough of its path to check a
+// hit against the parent slot already found, so a step costs one cache line.
 #ifndef ZEB_ABSOLUTE_INDEX_H
 #define ZEB_ABSOLUTE_INDEX_H
 
@@ -18,6 +20,13 @@ namespace zeb {
 
 class absolute_index {
  public:
+  // The most specific entry covering a path: its depth and permission, or
+  // depth -1 when none covers it.
+  struct cover_t {
+    int depth = -1;
+    pbp_access_t permission = PBP_UNKNOWN;
+  };
+
   // Indexes a processed absolute list (pbp_item_t*, canonical paths), or
   // returns null when some entry is not of the form the lookup relies on.
   static absolute_index* build(const apr_array_header_t* list, apr_pool_t* pool);
@@ -28,8 +37,8 @@ class absolute_index {
   }
 
   // The entry that svn_dirent_is_ancestor would find first in the sorted
-  // list, or null when none covers the path.
-  const pbp_item_t* find_covering(const scanned_path_t& path) const;
+  // list.
+  cover_t find_covering(const scanned_path_t& path) const;
 
   // True when some entry lies strictly below the canonical path.
   bool has_entry_below(const char* path) const;
@@ -38,25 +47,43 @@ class absolute_index {
   pbp_access_t lowest() const { return lowest_; }
 
  private:
-  struct slot_t {
-    const char* path;  // null: empty slot
-    size_t length;
+  static constexpr size_t kInline = 12;
+
+  // Two slots to a cache line.
+  struct alignas(32) slot_t {
     uint64_t hash;
-    const pbp_item_t* item;  // null: only a directory above entries
-    bool has_below;          // some entry lies below this path
+    uint32_t parent;  // slot index + 1 of the path without its last component; 0: the root
+    uint32_t length;  // of the whole path; 0: an empty slot
+    int8_t depth;
+    int8_t permission;    // -1: only a directory above entries
+    bool has_below;       // some entry lies below this path
+    uint8_t name_length;  // of the last component; 255: longer, compared through path
+    union {
+      char name[kInline];  // the last component, when it fits
+      const char* path;    // else the whole path, owned by the list's item
+    };
   };
 
-  slot_t* probe(uint64_t hash, const char* path, size_t length) const;
-  slot_t* insert(const char* path, size_t length);
+  // The slot of the prefix of text that ends at end and whose last
+  // component begins at name, below the slot parent; 0 when there is none.
+  uint32_t find(uint32_t parent, const char* text, size_t name, size_t end) const;
+  // Finds or makes that slot (the path lives as long as the index).
+  uint32_t insert(uint32_t parent, const char* text, size_t name, size_t end, apr_pool_t* pool);
+  // The slot of the canonical path [path, path + length), or 0.
+  uint32_t find_path(const char* path, size_t length) const;
+  // Doubles the table, keeping every slot's parent.
+  void grow(apr_pool_t* pool);
+  static slot_t* make_slots(size_t capacity, apr_pool_t* pool);
 
   const apr_array_header_t* list_ = nullptr;
   int count_ = 0;
   slot_t* slots_ = nullptr;
   size_t mask_ = 0;
+  size_t used_ = 0;
   size_t longest_ = 0;
   bool any_below_root_ = false;
   pbp_access_t lowest_ = PBP_COMMIT_ACCESS;
-  const pbp_item_t* root_ = nullptr;
+  cover_t root_;
 };
 
 }  // namespace zeb

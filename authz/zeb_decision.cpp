@@ -106,10 +106,13 @@ int decide_fast(const zeb::absolute_index* index, const zeb::wildcard_set* wildc
   const zeb::scanned_path_t scanned(path);
   absolute_scores_t absolute;
   if (index != nullptr) {
-    const pbp_item_t* cover = index->find_covering(scanned);
-    absolute = scores_of(cover, cover != nullptr ? cover->accel->depth : -1, required);
+    const zeb::absolute_index::cover_t cover = index->find_covering(scanned);
+    if (cover.depth >= 0) {
+      (cover.permission >= required ? absolute.grant : absolute.revoke) = cover.depth;
+    }
   }
-  const int ceiling = scanned.depth;
+  // Without wildcards only the absolute scores count, whatever the depth.
+  const int ceiling = wildcards != nullptr ? scanned.depth() : 1 << 30;
   auto best = [&](bool grants, int floor, int enough) {
     int best_score = -1;
     if (wildcards == nullptr) return best_score;
@@ -220,7 +223,7 @@ bool grants_subtree(const role_processed_pbps_t& role, pbp_access_t required, co
     const auto* end = wildcards->end(static_cast<pbp_access_t>(permission));
     for (const auto* entry = wildcards->begin(static_cast<pbp_access_t>(permission)); entry != end;
          ++entry) {
-      if (!entry->wildcard->settled_below(text, scanned.depth)) {
+      if (!entry->wildcard->settled_below(text, scanned.depth())) {
         if (!grants) return false;
         grants_unsettled = true;
       } else if (!grants) {
@@ -236,9 +239,10 @@ bool grants_subtree(const role_processed_pbps_t& role, pbp_access_t required, co
   // below stay allowed where no absolute PBP covers the path and no revoking
   // wildcard matches, or where the covering one grants at least as deep as
   // the revoking wildcards reach here.
-  const pbp_item_t* cover = index != nullptr ? index->find_covering(scanned) : nullptr;
-  if (cover == nullptr) return revoke < 0;
-  return cover->permission >= required && cover->accel->depth >= revoke;
+  const absolute_index::cover_t cover =
+      index != nullptr ? index->find_covering(scanned) : absolute_index::cover_t{};
+  if (cover.depth < 0) return revoke < 0;
+  return cover.permission >= required && cover.depth >= revoke;
 }
 
 }  // namespace zeb

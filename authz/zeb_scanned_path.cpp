@@ -37,10 +37,9 @@ int count_slashes(const char* text, size_t length) {
 
 }  // namespace
 
-scanned_path_t::scanned_path_t(const char* path) : text(path) {
-  length = std::strlen(path);
+int scanned_path_t::count_depth(const char* text, size_t length) {
   // A '/' at the very end is followed by nothing and does not count.
-  depth = count_slashes(path, length) - (length > 0 && path[length - 1] == '/' ? 1 : 0);
+  return count_slashes(text, length) - (length > 0 && text[length - 1] == '/' ? 1 : 0);
 }
 
 }  // namespace zeb

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace zeb {
 
@@ -17,7 +18,7 @@ uint64_t pair_signature(const char* text, size_t length);
 
 // A path that begins with '/'.
 struct scanned_path_t {
-  explicit scanned_path_t(const char* path);
+  explicit scanned_path_t(const char* path) : text(path), length(std::strlen(path)) {}
 
   // The pair summary of the whole path, made on first use: decisions that
   // run no wildcard never need it.
@@ -29,11 +30,20 @@ struct scanned_path_t {
     return signature_;
   }
 
+  // As component_count() counts, made on first use: decisions of roles
+  // without wildcards never need it.
+  int depth() const {
+    if (depth_ < 0) depth_ = count_depth(text, length);
+    return depth_;
+  }
+
   const char* text;
-  size_t length = 0;
-  int depth = 0;  // as component_count() counts
+  size_t length;
 
  private:
+  static int count_depth(const char* text, size_t length);
+
+  mutable int depth_ = -1;
   mutable uint64_t signature_ = 0;
   mutable bool signed_ = false;
 };
