@@ -214,6 +214,8 @@ void log_pbps(request_rec* r, const apr_array_header_t* pbps) {
 }
 
 void log_role_pbps(request_rec* r, const role_processed_pbps_t* role) {
+  // A line per PBP after every decision: built only when it is logged.
+  if (!APLOGrdebug(r)) return;
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "[PBP] +sorted absolute PBPs:");
   log_pbps(r, role->sorted_absolute_pbps);
   if (role->unsorted_wildcard_pbps == nullptr || role->unsorted_wildcard_pbps->nelts == 0) return;
@@ -234,8 +236,10 @@ int decide_by_roles(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* 
   }
   for (int i = 0; i < ctx->role_pbps->nelts; ++i) {
     auto* role = APR_ARRAY_IDX(ctx->role_pbps, i, role_processed_pbps_t*);
-    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Checking against role '%s'",
-                  role->role_id ? role->role_id : "(unknown)");
+    if (APLOGrdebug(r)) {
+      ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Checking against role '%s'",
+                    role->role_id ? role->role_id : "(unknown)");
+    }
     const int rc = authorize_action(ctx, r, conf, role, item);
     log_role_pbps(r, role);
     if (rc != HTTP_FORBIDDEN) return rc;
