@@ -215,7 +215,9 @@ void populate_rolepaths_pbps(char** raw_pbps, int num_raw_pbps,
     ranked.push_back({component_count_of(item->path), item});
     global = lower_of(global, item->permission);
   }
-  std::qsort(ranked.data(), ranked.size(), sizeof(ranked_item_t), comparison_func);
+  if (!ranked.empty()) {
+    std::qsort(ranked.data(), ranked.size(), sizeof(ranked_item_t), comparison_func);
+  }
   for (const ranked_item_t& entry : ranked) {
     APR_ARRAY_PUSH(sorted_absolute_pbps, pbp_item_t*) = entry.item;
   }

@@ -121,10 +121,17 @@ class TreeWalk : public apr_pool_test {
  protected:
   static void SetUpTestSuite() {
     apr_pool_test::SetUpTestSuite();
-    apr_pool_t* pool = nullptr;
-    apr_pool_create(&pool, nullptr);
-    ASSERT_EQ(svn_fs_initialize(pool), nullptr);  // keeps its pool for the process
+    apr_pool_create(&fs_pool_, nullptr);
+    ASSERT_EQ(svn_fs_initialize(fs_pool_), nullptr);
   }
+  // Subversion keeps character set converters in pools of its own below
+  // APR's global pool: only terminating APR releases them.
+  static void TearDownTestSuite() {
+    apr_pool_destroy(fs_pool_);
+    apr_terminate();
+  }
+
+  static inline apr_pool_t* fs_pool_ = nullptr;
 };
 
 TEST_F(TreeWalk, PrunedWalkAnswersAsTheFullWalk) {
