@@ -2,10 +2,10 @@
 
 #include <apr_base64.h>
 #include <openssl/evp.h>
+#include <openssl/rand.h>
 #include <openssl/sha.h>
 
 #include <array>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string_view>
@@ -24,6 +24,11 @@ Le32 le32(uint32_t v) {
           static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
 }
 
+uint32_t read_le32(const unsigned char* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
 bool sha1(const void* data, std::size_t size, unsigned char* digest) {
   return EVP_Digest(data, size, digest, nullptr, EVP_sha1(), nullptr) == 1;
 }
@@ -37,8 +42,7 @@ unsigned char* append(unsigned char* out, const void* bytes, std::size_t size) {
 bool timestamp_salt(apr_pool_t* pool, uint32_t* salt) {
   auto* digest = static_cast<unsigned char*>(apr_palloc(pool, SHA_DIGEST_LENGTH));
   if (!sha1(kDefaultSecret.data(), kDefaultSecret.size(), digest)) return false;
-  *salt = static_cast<uint32_t>(digest[0]) | static_cast<uint32_t>(digest[1]) << 8 |
-          static_cast<uint32_t>(digest[2]) << 16 | static_cast<uint32_t>(digest[3]) << 24;
+  *salt = read_le32(digest);
   return true;
 }
 
@@ -77,7 +81,9 @@ const char* scm_requestkey_make(const char* secret, uint32_t random_value, int64
 }
 
 const char* scm_requestkey_create(const char* secret, apr_pool_t* pool, apr_pool_t* key_pool) {
-  const auto random_value = static_cast<uint32_t>(std::rand());
-  return scm_requestkey_make(secret, random_value, static_cast<int64_t>(std::time(nullptr)), pool,
-                             key_pool);
+  // Every httpd child must draw its own value; OpenSSL reseeds after a fork.
+  unsigned char random_bytes[4];
+  if (RAND_bytes(random_bytes, sizeof random_bytes) != 1) return nullptr;
+  return scm_requestkey_make(secret, read_le32(random_bytes),
+                             static_cast<int64_t>(std::time(nullptr)), pool, key_pool);
 }

@@ -28,9 +28,10 @@ uint32_t scm_timestamp_salt(apr_pool_t* pool);
 const char* scm_requestkey_make(const char* secret, uint32_t random_value, int64_t now,
                                 apr_pool_t* pool, apr_pool_t* key_pool);
 
-/* The key for a connection made now: the random value from rand(), the time
- * from time(). Pools as scm_requestkey_make; typically the request's pool and
- * the connection's pool. Null as for scm_requestkey_make. */
+/* The key for a connection made now: a 32-bit random value from OpenSSL's
+ * RAND_bytes, the time from time(). Pools as scm_requestkey_make; typically
+ * the request's pool and the connection's pool. Null as for
+ * scm_requestkey_make, or when no random value can be drawn. */
 const char* scm_requestkey_create(const char* secret, apr_pool_t* pool, apr_pool_t* key_pool);
 
 #ifdef __cplusplus

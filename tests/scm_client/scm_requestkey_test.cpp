@@ -4,8 +4,12 @@
 #include <apr_pools.h>
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdint>
 #include <ctime>
+#include <set>
 #include <string>
 
 #include "apr_pool_test.h"
@@ -83,10 +87,7 @@ TEST_F(RequestKeyTest, KnownVectors) {
   }
 }
 
-TEST_F(RequestKeyTest, CreatedKeyCarriesRandValueAndCurrentTime) {
-  std::srand(42);
-  const auto expected_r = static_cast<uint32_t>(std::rand());
-  std::srand(42);
+TEST_F(RequestKeyTest, CreatedKeyCarriesItsRandomValueAndCurrentTime) {
   const int64_t before = std::time(nullptr);
   const char* key = scm_requestkey_create("secret", pool_, key_pool_);
   const int64_t after = std::time(nullptr);
@@ -96,12 +97,42 @@ TEST_F(RequestKeyTest, CreatedKeyCarriesRandValueAndCurrentTime) {
   EXPECT_EQ(std::string(key).substr(38), "==");
   const std::string token = decode(key);
   ASSERT_EQ(token.size(), 28u);
-  EXPECT_EQ(le32_at(token, 0), expected_r);
   const uint32_t stamped = le32_at(token, 4) ^ kSalt;
   EXPECT_GE(stamped, static_cast<uint32_t>(before));
   EXPECT_LE(stamped, static_cast<uint32_t>(after));
   // The digest binds R and S to the secret exactly as the explicit form does.
-  EXPECT_STREQ(key, scm_requestkey_make("secret", expected_r, stamped, pool_, key_pool_));
+  EXPECT_STREQ(key, scm_requestkey_make("secret", le32_at(token, 0), stamped, pool_, key_pool_));
+}
+
+// httpd children are forked from one parent: each must draw its own random
+// value, not replay the parent's generator state.
+TEST_F(RequestKeyTest, ForkedProcessesDrawDifferentRandomValues) {
+  constexpr int kChildren = 4;
+  std::set<uint32_t> values;
+  for (int i = 0; i < kChildren; ++i) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(fds[0]);
+      const char* key = scm_requestkey_create("secret", pool_, key_pool_);
+      const ssize_t written = key != nullptr ? write(fds[1], key, SCM_REQUESTKEY_LENGTH) : 0;
+      _exit(written == SCM_REQUESTKEY_LENGTH ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string key(SCM_REQUESTKEY_LENGTH, '\0');
+    EXPECT_EQ(read(fds[0], key.data(), key.size()), SCM_REQUESTKEY_LENGTH);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    values.insert(le32_at(decode(key.c_str()), 0));
+  }
+  const char* own = scm_requestkey_create("secret", pool_, key_pool_);
+  ASSERT_NE(own, nullptr);
+  values.insert(le32_at(decode(own), 0));
+  EXPECT_EQ(values.size(), std::size_t{kChildren + 1});
 }
 
 }  // namespace
