@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -12,8 +13,7 @@ bool is_space(char c) {
   return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
 
-// One chunk of the file; chunks end after a newline or at 1023 bytes, and an
-// overlong line's continuation counts as a line of its own.
+// One whole line of the file, its newline included when it has one.
 void store_line(apr_hash_t* props, const char* line, apr_pool_t* scratch, apr_pool_t* pool) {
   if (line[0] == '#') return;
   const char* eq = std::strchr(line, '=');
@@ -40,11 +40,20 @@ apr_status_t read_properties(apr_hash_t* props, apr_file_t* file, apr_pool_t* po
   apr_pool_t* scratch = nullptr;
   apr_status_t rv = apr_pool_create(&scratch, pool);
   if (rv != APR_SUCCESS) return rv;
-  char line[1024];
-  while ((rv = apr_file_gets(line, sizeof line, file)) == APR_SUCCESS) {
+  // A line is gathered from as many chunks as it takes: a long value (a
+  // proxy password) must never have its tail read as a line of its own.
+  std::string line;
+  const auto store = [&] {
     apr_pool_clear(scratch);
-    store_line(props, line, scratch, pool);
+    store_line(props, line.c_str(), scratch, pool);
+    line.clear();
+  };
+  char chunk[1024];
+  while ((rv = apr_file_gets(chunk, sizeof chunk, file)) == APR_SUCCESS) {
+    line += chunk;
+    if (!line.empty() && line.back() == '\n') store();
   }
+  if (APR_STATUS_IS_EOF(rv) && !line.empty()) store();
   apr_pool_destroy(scratch);
   return APR_STATUS_IS_EOF(rv) ? APR_SUCCESS : rv;
 }

@@ -83,9 +83,12 @@ TEST_F(module_properties, ParsesLines) {
       {"colon does not separate", "a:b=c\n", {{"a:b", "c"}}},
       {"no final newline", "a=1\nb=2", {{"a", "1"}, {"b", "2"}}},
       {"empty file", "", {}},
-      {"overlong line continues as a line of its own",
-       "k=" + std::string(1021, 'x') + "y=z\n",
-       {{"k", std::string(1021, 'x')}, {"y", "z"}}},
+      {"long value keeps its tail, which injects no key",
+       "k=" + std::string(1021, 'x') + "y=z\nj=1\n",
+       {{"k", std::string(1021, 'x') + "y=z"}, {"j", "1"}}},
+      {"line of several read chunks, no final newline",
+       "k=" + std::string(5000, 'x'),
+       {{"k", std::string(5000, 'x')}}},
   };
   for (const auto& c : cases) {
     Props got;
