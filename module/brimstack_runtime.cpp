@@ -33,9 +33,13 @@ char* make_soap_action(const char* username, apr_pool_t* pool) {
   return action;
 }
 
+const char* listener_host(apr_hash_t* props) {
+  return get_property(props, "dwmain.integration.listener_host", "localhost");
+}
+
 char* make_scmlistener_url(apr_hash_t* props, apr_pool_t* pool) {
   return apr_psprintf(pool, "%s://%s:%s/qv-soap/services/ScmListener",
                       get_boolean_property(props, kListenerSslProperty, 0) ? "https" : "http",
-                      get_property(props, "dwmain.integration.listener_host", "localhost"),
+                      listener_host(props),
                       get_property(props, "dwmain.integration.listener_port", "8080"));
 }

@@ -19,6 +19,9 @@ void apply_proxy_settings(struct soap* soap, apr_hash_t* props);
 // absent.
 int apply_timeouts(struct soap* soap, apr_hash_t* props, bool* defaulted);
 
+// The service's host as the endpoint URL names it.
+const char* listener_host(apr_hash_t* props);
+
 // "http[s]://HOST:PORT/qv-soap/services/ScmListener" from the properties.
 char* make_scmlistener_url(apr_hash_t* props, apr_pool_t* pool);
 

@@ -12,6 +12,7 @@
 #include "brimstack_runtime.h"
 #include "brimstack_soap.h"
 #include "scm_requestkey.h"
+#include "service_tls.h"
 #include "zeb_memcache.h"
 #include "zeb_openssl.h"
 
@@ -24,6 +25,19 @@ constexpr std::size_t kFaultBufferSize = 2048;
 constexpr char kExtSysIdKey[] = "extsysid";
 
 std::once_flag ssl_library_initialized;
+std::once_flag unverified_service_reported;
+
+// Existing deployments name no CA and keep working; say once per process
+// that their service is taken on trust.
+void report_unverified_service(apr_hash_t* props, request_rec* r) {
+  if (service_certificate_verified(props)) return;
+  std::call_once(unverified_service_reported, [&] {
+    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
+                  "The ScmListener service's certificate is not verified: set %s or %s to "
+                  "the CA that signed it",
+                  kListenerCaFileProperty, kListenerCaPathProperty);
+  });
+}
 
 int init_tls_runtime(ctx_data* ctx, request_rec* r) {
   // The engine's own guard against repeated initialization is not thread-safe.
@@ -35,8 +49,8 @@ int init_tls_runtime(ctx_data* ctx, request_rec* r) {
   ctx->openssl_thread_setup = 1;
   soap_init2(&ctx->soap, kSoapMode, kSoapMode);
   ctx->soap_initialized = 1;
-  if (soap_ssl_client_context(&ctx->soap, SOAP_SSL_NO_AUTHENTICATION, nullptr, nullptr, nullptr,
-                              nullptr, nullptr) != SOAP_OK) {
+  report_unverified_service(ctx->properties_hash, r);
+  if (make_service_tls_context(&ctx->soap, ctx->properties_hash) != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error while initializing SOAP SSL context: %s",
                   soap_fault_text(&ctx->soap, r));
     return HTTP_INTERNAL_SERVER_ERROR;

@@ -24,10 +24,14 @@ START_TIMEOUT = 20.0
 
 
 class BrimstackServer:
-    def __init__(self, config, tls=False, host="127.0.0.1", verbose=False, behaviours=()):
+    def __init__(self, config, tls=False, host="127.0.0.1", verbose=False, behaviours=(),
+                 cert=None, key=None):
         """`behaviours`: dicts as for misbehave() (with "operation" and
-        "kind"), set when the server starts."""
+        "kind"), set when the server starts. `cert`, `key`: PEM files that
+        HTTPS is served with (default: a throw-away self-signed pair)."""
         self.config = config
+        self.cert = cert
+        self.key = key
         self.behaviours = list(behaviours)
         self.tls = tls
         self.host = host
@@ -61,6 +65,8 @@ class BrimstackServer:
                    "--port-file", port_file, "--host", self.host]
         if self.tls:
             command.append("--tls")
+            if self.cert is not None:
+                command += ["--cert", self.cert, "--key", self.key]
         if self.verbose:
             command.append("--verbose")
         for behaviour in self.behaviours:

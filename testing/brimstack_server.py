@@ -2,12 +2,13 @@
 """Stand-in Brimstack server: the ScmListener SOAP service for tests and the demo.
 
     brimstack_server.py --config CONFIG.json --port-file FILE
-                        [--tls] [--host 127.0.0.1] [--port 0] [--verbose]
+                        [--tls [--cert CERT.pem --key KEY.pem]]
+                        [--host 127.0.0.1] [--port 0] [--verbose]
                         [--behaviour JSON]...
 
 Serves POST /qv-soap/services/ScmListener (SOAP 1.1, RPC/encoded) over HTTP,
-or over HTTPS with --tls (a throw-away self-signed certificate made with the
-openssl command at start). Once listening it writes the port number to
+or over HTTPS with --tls: with the given certificate and key, else with a
+throw-away self-signed certificate made with the openssl command at start. Once listening it writes the port number to
 FILE (atomically). SIGTERM or SIGINT stop it cleanly. Each --behaviour is
 set at start as if posted to /control/behaviour (and is cleared by a reset).
 
@@ -247,13 +248,15 @@ class Server(ThreadingHTTPServer):
             super().handle_error(request, client_address)
 
 
-def make_tls_context(workdir):
-    key, cert = os.path.join(workdir, "key.pem"), os.path.join(workdir, "cert.pem")
-    subprocess.run(
-        ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
-         "-nodes", "-keyout", key, "-out", cert, "-days", "2", "-subj", "/CN=localhost",
-         "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1"],
-        check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+def make_tls_context(workdir, cert=None, key=None):
+    if cert is None:
+        key, cert = os.path.join(workdir, "key.pem"), os.path.join(workdir, "cert.pem")
+        subprocess.run(
+            ["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+             "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", cert, "-days", "2",
+             "-subj", "/CN=localhost", "-addext",
+             "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1"],
+            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
     return context
@@ -271,6 +274,8 @@ def main(argv=None):
     parser.add_argument("--config", required=True, help="configuration JSON file")
     parser.add_argument("--port-file", required=True, help="file that receives the port")
     parser.add_argument("--tls", action="store_true", help="serve HTTPS")
+    parser.add_argument("--cert", help="PEM certificate (chain) to serve HTTPS with")
+    parser.add_argument("--key", help="PEM private key of --cert")
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--verbose", action="store_true", help="log every request")
@@ -284,7 +289,7 @@ def main(argv=None):
         state.set_behaviours(brimstack_behaviour.parse(json.loads(behaviour)))
     workdir = tempfile.mkdtemp(prefix="brimstack-")
     try:
-        tls_context = make_tls_context(workdir) if args.tls else None
+        tls_context = make_tls_context(workdir, args.cert, args.key) if args.tls else None
         if ":" in args.host:
             Server.address_family = socket.AF_INET6
         server = Server((args.host, args.port), state, tls_context, args.verbose)
