@@ -36,7 +36,7 @@ int ask_service(int* answer, ctx_data* ctx, request_rec* r, const char* username
   if (const int rc = call_is_valid_user(answer, ctx, action, username, password, repos_name);
       rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "isValidUser() API FAILED: %s",
-                  soap_fault_text(&ctx->soap, r));
+                  service_failure_text(ctx, r));
     end_soap_call(ctx);
     return rc == SOAP_EOF ? HTTP_INTERNAL_SERVER_ERROR : HTTP_UNAUTHORIZED;
   }
@@ -72,6 +72,9 @@ int validate_credentials(ctx_data* ctx, request_rec* r, const char* username, co
 
   if (answer != 0) {
     ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "User '%s' authentication FAILED", username);
+    const char* repos_path = nullptr;
+    get_reposinfo(&repos_name, &repos_path, r, r->uri, &ctx->conf);
+    log_refusal(r, username, repos_name, repos_path);
     return HTTP_UNAUTHORIZED;
   }
   cache_authenticated_user(ctx, username, password, repos_name);
@@ -103,6 +106,12 @@ int get_reposinfo(const char** repos_name, const char** repos_path, request_rec*
         (path != nullptr && path[0] != '/') ? apr_pstrcat(r->pool, "/", path, nullptr) : path;
   }
   return 0;
+}
+
+void log_refusal(request_rec* r, const char* user, const char* repos_name, const char* repos_path) {
+  ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
+                "Refused user '%s': %s in repository '%s', path '%s'", user, r->method,
+                repos_name != nullptr ? repos_name : "", repos_path != nullptr ? repos_path : "");
 }
 
 authn_status zeb_check_password(request_rec* r, const char* user, const char* password) {

@@ -24,4 +24,7 @@ authn_status zeb_check_password(request_rec* r, const char* user, const char* pa
 int get_reposinfo(const char** repos_name, const char** repos_path, request_rec* r, const char* uri,
                   const authnz_zeb_config_rec* conf);
 
+// WARNING naming who was refused what: user, method, repository and path.
+void log_refusal(request_rec* r, const char* user, const char* repos_name, const char* repos_path);
+
 #endif

@@ -281,6 +281,7 @@ int decide_items(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* con
       ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Action %s authorization FAILED", action);
       ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Method %s authorization FAILED",
                     method_name(r));
+      log_refusal(r, r->user != nullptr ? r->user : "guest", item->repos_name, item->check_path);
       ap_note_basic_auth_failure(r);
       return HTTP_FORBIDDEN;
     }

@@ -157,11 +157,13 @@ int load_properties(apr_hash_t** props, const char* filename, request_rec* r, ap
   // buffer goes with its own pool rather than stay in the connection's.
   apr_pool_t* file_pool = nullptr;
   apr_file_t* file = nullptr;
-  if (filename == nullptr || apr_pool_create(&file_pool, pool) != APR_SUCCESS ||
-      apr_file_open(&file, filename, APR_FOPEN_READ | APR_FOPEN_BUFFERED, APR_FPROT_OS_DEFAULT,
-                    file_pool) != APR_SUCCESS) {
+  apr_status_t opened = APR_EINVAL;
+  if (filename == nullptr || (opened = apr_pool_create(&file_pool, pool)) != APR_SUCCESS ||
+      (opened = apr_file_open(&file, filename, APR_FOPEN_READ | APR_FOPEN_BUFFERED,
+                              APR_FPROT_OS_DEFAULT, file_pool)) != APR_SUCCESS) {
     if (file_pool != nullptr) apr_pool_destroy(file_pool);
-    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Failed to open file %s.", filename);
+    // The status puts the reason (errno text) before the message.
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, opened, r, "Failed to open file %s.", filename);
     return HTTP_INTERNAL_SERVER_ERROR;
   }
   const apr_status_t rv = read_properties(*props, file, pool);

@@ -76,7 +76,7 @@ int retrieve(const role_paths_operation& op, ctx_data* ctx, request_rec* r, cons
   const int rc = op.call(&entries, ctx, action, repos_name, r->pool);
   if (rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "%s() API FAILED: %s", op.name,
-                  soap_fault_text(&ctx->soap, r));
+                  service_failure_text(ctx, r));
   }
   end_soap_call(ctx);  // the entries are copies in the request's pool
   if (rc != SOAP_OK) return HTTP_INTERNAL_SERVER_ERROR;

@@ -23,6 +23,10 @@ namespace {
 constexpr soap_mode kSoapMode = SOAP_C_UTFSTRING | SOAP_XML_INDENT;
 constexpr std::size_t kFaultBufferSize = 2048;
 constexpr char kExtSysIdKey[] = "extsysid";
+constexpr char kRepositoryBaseProperty[] = "subversion.repository_base";
+constexpr char kSharedSecretProperty[] = "dwmain.integration.security.shared_secret";
+// Shown of the request key in the debug log: enough to tell keys apart.
+constexpr int kShownKeyPrefix = 4;
 
 std::once_flag ssl_library_initialized;
 std::once_flag unverified_service_reported;
@@ -66,9 +70,14 @@ void set_timeouts(ctx_data* ctx, request_rec* r) {
 }
 
 int read_scm_properties_id(const char** id, ctx_data* ctx, request_rec* r) {
-  const char* file =
-      apr_psprintf(r->pool, "%s/.scm.properties",
-                   get_property(ctx->properties_hash, "subversion.repository_base", nullptr));
+  const char* base = get_property(ctx->properties_hash, kRepositoryBaseProperty, nullptr);
+  if (base == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
+                  "No %s in %s: cannot read the external system id from its .scm.properties",
+                  kRepositoryBaseProperty, ctx->conf.brimstack_properties_file);
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  const char* file = apr_pstrcat(r->pool, base, "/.scm.properties", nullptr);
   apr_hash_t* scm_props = nullptr;
   if (int rc = load_properties(&scm_props, file, r, r->pool); rc != OK) return rc;
   *id = get_property(scm_props, "external_system_id", nullptr);
@@ -92,7 +101,7 @@ int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r) {
   const int rc = call_get_branding_external_system_id(id, ctx, action, r->pool);
   if (rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "getBrandingEternalSystemId() API FAILED: %s",
-                  soap_fault_text(&ctx->soap, r));
+                  service_failure_text(ctx, r));
   }
   end_soap_call(ctx);
   if (rc != SOAP_OK) return HTTP_INTERNAL_SERVER_ERROR;
@@ -115,6 +124,10 @@ const char* soap_fault_text(struct soap* soap, request_rec* r) {
   auto* buf = static_cast<char*>(apr_pcalloc(r->pool, kFaultBufferSize));
   soap_sprint_fault(soap, buf, kFaultBufferSize);
   return buf;
+}
+
+const char* service_failure_text(ctx_data* ctx, request_rec* r) {
+  return apr_pstrcat(r->pool, ctx->scm_listener_url, ": ", soap_fault_text(&ctx->soap, r), nullptr);
 }
 
 int create_soap_environment(ctx_data* ctx, request_rec* r) {
@@ -150,14 +163,19 @@ void get_scmlistenerurl(ctx_data* ctx, request_rec* r) {
 }
 
 int create_scm_requestkey(ctx_data* ctx, request_rec* r) {
-  const char* secret =
-      get_property(ctx->properties_hash, "dwmain.integration.security.shared_secret", nullptr);
+  const char* secret = get_property(ctx->properties_hash, kSharedSecretProperty, nullptr);
+  if (secret == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "No %s in %s: using the built-in default secret",
+                  kSharedSecretProperty, ctx->conf.brimstack_properties_file);
+  }
   ctx->request_key = scm_requestkey_create(secret, r->pool, ctx->pool);
   if (ctx->request_key == nullptr) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Cannot generate SCM Request Key");
     return HTTP_INTERNAL_SERVER_ERROR;
   }
-  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Generated SCM Request Key: %s", ctx->request_key);
+  // The key is a credential: the log shows only its beginning.
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Generated SCM Request Key: %.*s\u2026",
+                kShownKeyPrefix, ctx->request_key);
   return OK;
 }
 

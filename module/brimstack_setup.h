@@ -16,4 +16,7 @@ void destroy_soap_environment(ctx_data* ctx);
 // The runtime's fault rendered the way every service failure is logged.
 const char* soap_fault_text(struct soap* soap, request_rec* r);
 
+// A failed service call: the endpoint it tried, then the runtime's fault.
+const char* service_failure_text(ctx_data* ctx, request_rec* r);
+
 #endif

@@ -101,8 +101,8 @@ def test_empty_properties_file_fails_set_up(zeb):
     assert ("debug", "SOAP timeout set to 60 seconds (default)") in seen
     assert ("debug", "Generated ScmListener URL: "
             "http://localhost:8080/qv-soap/services/ScmListener") in seen
-    assert any(level == "error" and m.startswith("Failed to open file ")
-               and m.endswith("/.scm.properties.") for level, m in seen)
+    assert any(level == "error" and m.startswith("No subversion.repository_base in ")
+               for level, m in seen)
 
 
 def test_failed_set_up_is_retried_on_the_same_connection(zeb):

@@ -49,6 +49,7 @@ def test_worked_example(site):
         "[PBP] |-view:/",
         "Action commit authorization FAILED",
         "Method PUT authorization FAILED",
+        "Refused user 'reader': PUT in repository 'repo1', path '/trunk/a'",
         "Authorization FAILED with errorcode 403",
     ]
     assert ("warn", "Authorization FAILED with errorcode 403") in site.zeb.httpd.messages_since(mark)
