@@ -38,7 +38,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "testing"))
 
 from brimstack_fixture import BrimstackServer  # noqa: E402
-from harness.httpd import Httpd, Location  # noqa: E402
+from harness.httpd import MODULES_DIR, Httpd, Location  # noqa: E402
 from harness.memcached import Memcached  # noqa: E402
 from harness.processes import hand_to_unprivileged  # noqa: E402
 from harness.repositories import write_properties  # noqa: E402
@@ -196,9 +196,13 @@ def main():
                 "dwmain.integration.security.shared_secret": SECRET,
                 "subversion.repository_base": base,
             })
-            # The harness logs the module at debug level; a deployment does not.
+            # The harness logs the module at debug level; a deployment does
+            # not. /basic needs the password-file provider.
+            extra = "LogLevel warn\n"
+            if "authn_file" not in Httpd(workdir, [], "").config_text(0):
+                extra += "LoadModule authn_file_module %s/mod_authn_file.so\n" % MODULES_DIR
             bench.httpd = Httpd(workdir, bench.locations(properties, memcached.address),
-                                bench.repos_dir, extra_config="LogLevel warn\n")
+                                bench.repos_dir, extra_config=extra)
             hand_to_unprivileged(workdir)
             bench.httpd.start()
             try:

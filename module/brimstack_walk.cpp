@@ -217,8 +217,12 @@ int has_recursive_access(ctx_data* ctx, pbp_access_t required_access, const char
   const char* real_path = svn_dirent_canonicalize(repos_path, pool);
   const char* top_check_path = svn_dirent_canonicalize(check_path, pool);
   walk_memo_t* memo = walk_memo_of(r);
-  const char* question = apr_psprintf(r->pool, "%d\n%s\n%s", static_cast<int>(required_access),
-                                      real_path, top_check_path);
+  // The same paths are a different question for another role store (the
+  // destination of a copy may lie in another repository).
+  const char* question = apr_psprintf(
+      r->pool, "%d\n%pp\n%s\n%s\n%s\n%s", static_cast<int>(required_access),
+      static_cast<void*>(ctx->role_pbps), ctx->role_store_repos ? ctx->role_store_repos : "",
+      ctx->cached_username ? ctx->cached_username : "", real_path, top_check_path);
   if (const void* known = apr_hash_get(memo->answers, question, APR_HASH_KEY_STRING)) {
     return *static_cast<const int*>(known);
   }
