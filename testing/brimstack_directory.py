@@ -20,7 +20,8 @@ Configuration (JSON object; every key optional):
               {"id": "102"},              # no "pbps": sent without the array
               null                        # sent as a nil role entry
             ],
-            "repo2": []                   # may use it, holds no role
+            "repo2": [],                  # may use it, holds no role
+            "*": [...]                    # any other repository (optional)
           }
         }
       }
@@ -30,7 +31,9 @@ isValidUser answers 0 for a known user with the right password on one of
 her repositories, 1 for an unknown user or a wrong password, 2 for a
 repository she may not use. getRolePathsList answers her roles in the
 repository (none when user or repository is unknown); getRolePaths answers
-the PBP strings of all those roles in one list.
+the PBP strings of all those roles in one list. A repository named "*"
+stands for every repository the user has no entry of its own for (for
+suites that create repositories as they go).
 """
 
 from brimstack_key import DEFAULT_SECRET
@@ -38,6 +41,7 @@ from brimstack_key import DEFAULT_SECRET
 VALID = 0
 BAD_CREDENTIALS = 1
 REPOSITORY_DENIED = 2
+ANY_REPOSITORY = "*"
 
 
 def _check(condition, message):
@@ -99,17 +103,23 @@ class Directory:
         self.key_max_age = config.get("key_max_age")
         self.users = config.get("users", {})
 
+    def _roles(self, user, repository):
+        """The user's roles in repository, or None where she may not use it."""
+        repositories = user.get("repositories", {})
+        roles = repositories.get(repository)
+        return roles if roles is not None else repositories.get(ANY_REPOSITORY)
+
     def is_valid_user(self, username, password, repository):
         user = self.users.get(username)
         if user is None or user["password"] != password:
             return BAD_CREDENTIALS
-        if repository not in user.get("repositories", {}):
+        if self._roles(user, repository) is None:
             return REPOSITORY_DENIED
         return VALID
 
     def role_paths_list(self, username, repository):
         user = self.users.get(username) or {}
-        return list(user.get("repositories", {}).get(repository, []))
+        return list(self._roles(user, repository) or [])
 
     def role_paths(self, username, repository):
         return [pbp for role in self.role_paths_list(username, repository)

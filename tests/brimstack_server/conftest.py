@@ -26,6 +26,7 @@ CONFIG = {
             },
         },
         "bob": {"password": "", "repositories": {"repo1": [{"id": "7", "pbps": ["view:/b"]}]}},
+        "dana": {"password": "d", "repositories": {"repo1": [], "*": [{"pbps": ["commit:/"]}]}},
     },
 }
 

@@ -49,6 +49,10 @@ def role_params(user, repo):
     ("getRolePaths", role_params("alice", "repo1"),
      ["view:/", "commit:/trunk", "view:/tags/<&>"]),
     ("getRolePaths", role_params("bob", "nowhere"), []),
+    # "*" answers for every repository without an entry of its own.
+    ("isValidUser", valid_user_params("dana", "d", "made-by-a-test"), 0),
+    ("getRolePaths", role_params("dana", "made-by-a-test"), ["commit:/"]),
+    ("getRolePaths", role_params("dana", "repo1"), []),
 ])
 def test_operations_answer_from_configuration(fresh, operation, params, expected):
     status, body = call(fresh, operation, params)
