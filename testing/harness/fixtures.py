@@ -61,11 +61,14 @@ class Deployment:
     """httpd with the module in front of the repositories, in a temporary
     directory, wired to the session's memcached and stand-in server."""
 
-    def __init__(self, workdir, memcached, brimstack):
+    def __init__(self, workdir, memcached, brimstack, repos_dir=None):
+        """repos_dir: serve this repositories directory instead of one with
+        the test repositories."""
         self.workdir = workdir
         self.memcached = memcached
         self.brimstack = brimstack
-        self.repos_dir = make_repositories(os.path.join(workdir, "repos"), REPOSITORIES)
+        self.repos_dir = repos_dir or make_repositories(os.path.join(workdir, "repos"),
+                                                        REPOSITORIES)
         self.repository_base = os.path.join(workdir, "base")
         os.makedirs(self.repository_base)
         write_properties(os.path.join(self.repository_base, ".scm.properties"),

@@ -45,12 +45,14 @@ class Location:
     authn provider (AuthBasicProvider zeb), as an administrator configures it;
     without it the section still asks for Basic credentials and the module's
     own check_user hook checks them. bare: only the module's directives (a
-    section that refines an earlier one). directives: further lines,
-    verbatim."""
+    section that refines an earlier one). svn_path: serve this one
+    repository (SVNPath) instead of the repositories directory. directives:
+    further lines, verbatim."""
 
     def __init__(self, path, properties_file=None, memcache_server=None, memcache_ttl=None,
-                 basic_auth=True, bare=False, directives=()):
+                 basic_auth=True, bare=False, directives=(), svn_path=None):
         self.path = path
+        self.svn_path = svn_path
         self.bare = bare
         self.properties_file = properties_file
         self.memcache_server = memcache_server
@@ -62,7 +64,8 @@ class Location:
         lines = ["<Location %s>" % self.path]
         if not self.bare:
             lines += ["  DAV svn",
-                      "  SVNParentPath %s" % repos_dir,
+                      ("  SVNPath %s" % self.svn_path) if self.svn_path
+                      else ("  SVNParentPath %s" % repos_dir),
                       "  SVNPathAuthz short_circuit",
                       "  AuthType Basic",
                       '  AuthName "Subversion"',
