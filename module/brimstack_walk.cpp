@@ -112,6 +112,18 @@ svn_fs_root_t* request_root(request_rec* r, const authnz_zeb_config_rec* conf, w
   return memo->root;
 }
 
+// Whether the walk stopped at its own top and the root holds no node there.
+bool is_missing_top(svn_fs_root_t* root, const char* top, const char* stopped_at,
+                    apr_pool_t* pool) {
+  if (stopped_at == nullptr || std::strcmp(top, stopped_at) != 0) return false;
+  svn_node_kind_t kind = svn_node_unknown;
+  if (svn_error_t* err = svn_fs_check_path(&kind, root, top, pool)) {
+    svn_error_clear(err);
+    return false;
+  }
+  return kind == svn_node_none;
+}
+
 int walk_answer(ctx_data* ctx, pbp_access_t required_access, const char* real_path,
                 const char* check_path, request_rec* r, const authnz_zeb_config_rec* conf,
                 walk_memo_t* memo) {
@@ -133,6 +145,15 @@ int walk_answer(ctx_data* ctx, pbp_access_t required_access, const char* real_pa
                     "Unable to determine node kind for repository path '%s'", result.real_path);
       break;
     case ZEB_WALK_NO_ENTRIES:
+      // A path missing from the root has nothing below it to protect, and
+      // the roles allowed the path itself: mod_dav_svn answers for the
+      // missing path (an out-of-date commit gets its own error, not 403).
+      if (is_missing_top(root, real_path, result.real_path, r->pool)) {
+        ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                      "Repository path '%s' does not exist; decided on '%s' alone", real_path,
+                      check_path);
+        return OK;
+      }
       ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r,
                     "Unable to fetch directory entries for repos path '%s'", result.real_path);
       break;

@@ -84,6 +84,23 @@ def test_removing_a_tree_with_a_protected_subdirectory_is_refused(protocol_site)
     assert site.svn("reader", "ls", site.url + "/trunk/tools").returncode != 0
 
 
+@pytest.mark.parametrize("path", ["src/main.c", "tools"])
+def test_deleting_what_another_commit_removed_is_out_of_date(protocol_site, path):
+    """The DELETE names a path the transaction no longer holds; the user may
+    commit there, so mod_dav_svn answers, not the module."""
+    site = protocol_site
+    wc, stale = site.checkout("dev"), site.checkout("dev", name="wc-stale")
+    site.svn_ok("dev", "rm", "-q", os.path.join(wc, path))
+    site.svn_ok("dev", "commit", "-q", "-m", "gone", wc)
+    site.svn_ok("dev", "rm", "-q", os.path.join(stale, path))
+    mark = site.mark()
+    result = site.svn("dev", "commit", "-m", "again", stale)
+    assert result.returncode != 0
+    assert "out of date" in result.stderr or "not found" in result.stderr, result.stderr
+    assert "403" not in result.stderr and "orbidden" not in result.stderr, result.stderr
+    assert "Method DELETE authorization SUCCEEDED" in site.messages(mark)
+
+
 @pytest.mark.parametrize("user, source, destination, granted", [
     ("dev", "trunk/src", "branches/b1", True),
     ("dev", "trunk/src", "tags/t1", False),
