@@ -13,6 +13,7 @@
 #include "brimstack_runtime.h"
 #include "brimstack_setup.h"
 #include "brimstack_soap.h"
+#include "copy_destination.h"
 #include "dav_svn_api.h"
 #include "zeb_memcache.h"
 
@@ -87,6 +88,28 @@ const authnz_zeb_config_rec* config_of(request_rec* r) {
       ap_get_module_config(r->per_dir_config, &authnz_zeb_module));
 }
 
+// The location's own path under SVNParentPath, where mod_dav_svn lists the
+// repositories: it names no repository, and credentials are only ever
+// valid for a repository.
+bool is_repository_listing(request_rec* r, const authnz_zeb_config_rec* conf) {
+  if (!lies_within(r->uri, conf->base_uri)) return false;
+  std::size_t base_length = std::strlen(conf->base_uri);
+  while (base_length > 1 && conf->base_uri[base_length - 1] == '/') --base_length;
+  for (const char* rest = r->uri + base_length; *rest != '\0'; ++rest) {
+    if (*rest != '/') return false;
+  }
+  const char *cleaned_uri = nullptr, *repos_name = nullptr, *relative_path = nullptr,
+             *path = nullptr;
+  int trailing_slash = 0;
+  return dav_svn_split_uri(r, r->uri, conf->base_uri, &cleaned_uri, &trailing_slash, &repos_name,
+                           &relative_path, &path) != nullptr;
+}
+
+void log_listing_refused(request_rec* r) {
+  ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
+                "Refusing '%s': the listing of repositories is not offered", r->uri);
+}
+
 }  // namespace
 
 int get_reposinfo(const char** repos_name, const char** repos_path, request_rec* r, const char* uri,
@@ -121,6 +144,12 @@ authn_status zeb_check_password(request_rec* r, const char* user, const char* pa
                   "Unable to handle request due to missing ZEB properties file");
     return AUTH_GENERAL_ERROR;
   }
+  // Through the authentication provider there is no 403 to answer; never
+  // authenticated, the client is asked again.
+  if (is_repository_listing(r, conf)) {
+    log_listing_refused(r);
+    return AUTH_DENIED;
+  }
   ctx_data* ctx = nullptr;
   if (get_userdata(&ctx, r, conf) != OK) return AUTH_GENERAL_ERROR;
   if (password == nullptr) password = "<none>";
@@ -144,6 +173,10 @@ int check_user(request_rec* r) {
     ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
                   "Unable to handle request due to missing ZEB properties file");
     return DECLINED;
+  }
+  if (is_repository_listing(r, conf)) {
+    log_listing_refused(r);
+    return HTTP_FORBIDDEN;
   }
   // A name an earlier module set; httpd's Basic helper replaces r->user with
   // the Authorization header's name, and that is the name whose password is

@@ -77,6 +77,19 @@ def test_user_without_roles_is_refused_everything(site):
         assert site.request("norole", "/", method=method).status == 403
 
 
+def test_listing_of_repositories_is_refused_without_asking_the_server(site):
+    """Credentials are valid only for a repository, and the parent path
+    names none."""
+    site.zeb.start(locations=[site.zeb.location(directives=["SVNListParentPath On"])])
+    for path in ("/svn/", "/svn"):
+        mark = site.mark()
+        assert site.zeb.client().request(path, "admin", "adminpw").status == 403
+        assert site.messages(mark) == [
+            "Refusing '%s': the listing of repositories is not offered" % path]
+    assert site.calls("isValidUser") == 0
+    assert site.request("admin", "/trunk/README").status == 200
+
+
 @pytest.mark.parametrize("source, destination, status, message", [
     ("/trunk/README", None, 400, "COPY request is missing Destination header"),
     ("/!svn/vcc/default", "/svn/repo1/branches/x", 400,
