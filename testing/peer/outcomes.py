@@ -38,7 +38,7 @@ def parse(output):
     return outcomes
 
 
-def test_command(cmdline_dir, script, url, parallel, numbers=()):
+def test_command(script, url, parallel, numbers=()):
     """The command line that runs script (a path in the suite) against url."""
     command = ["/usr/bin/python3", script, "--url=" + url, "--bin=/usr/bin",
                "--http-library=serf", "--httpd-version=" + httpd_version()]

@@ -32,8 +32,8 @@ USERS = {
 PARENT_LOCATION = "/svn-test-work/repositories"
 SINGLE_LOCATIONS = ["/svn-test-work/local_tmp/repos", "/svn-test-work/local_tmp/trojan"]
 
-# Module ids in the error log group each request's lines; the access log
-# tells which requests failed.
+# Log ids in the error log group each request's lines; the access log tells
+# which requests failed.
 LOG_CONFIG = """\
 LoadModule alias_module {modules}/mod_alias.so
 ErrorLogFormat "[%{{u}}t] [%-m:%l] [pid %P:tid %T] [rid %L] %7F: %E: [client %a] %M"
@@ -90,13 +90,16 @@ class SuiteSite:
         return [self.deployment.location(path, svn_path=svn_path, directives=self._common())
                 for path, svn_path in paths]
 
-    def start(self):
+    def start(self, debug=False):
+        """debug: the module's debug lines too (they slow every request)."""
         brimstack = self.deployment.brimstack
         brimstack.reset()
         brimstack.set_config(stand_in_config(MODES[self.mode] or []))
         self.deployment.memcached.flush()
         extra = LOG_CONFIG.format(modules=MODULES_DIR, workdir=self.deployment.workdir,
                                   parent=PARENT_LOCATION)
+        if not debug:
+            extra += "LogLevel warn\n"
         self.deployment.start(locations=self._locations(), extra_config=extra)
         return self
 
