@@ -1,7 +1,6 @@
 """Runs test files of the suite and reads their outcomes."""
 
 import collections
-import os
 import re
 import subprocess
 
