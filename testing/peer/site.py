@@ -98,6 +98,8 @@ class SuiteSite:
         self.deployment.memcached.flush()
         extra = LOG_CONFIG.format(modules=MODULES_DIR, workdir=self.deployment.workdir,
                                   parent=PARENT_LOCATION)
+        if MODES[self.mode] is None:
+            extra += "LoadModule authn_file_module %s/mod_authn_file.so\n" % MODULES_DIR
         if not debug:
             extra += "LogLevel warn\n"
         self.deployment.start(locations=self._locations(), extra_config=extra)

@@ -77,13 +77,16 @@ def test_user_without_roles_is_refused_everything(site):
         assert site.request("norole", "/", method=method).status == 403
 
 
-def test_listing_of_repositories_is_refused_without_asking_the_server(site):
+# Through the authn provider a refusal can only ask for credentials again.
+@pytest.mark.parametrize("basic_auth, status", [(True, 401), (False, 403)])
+def test_listing_of_repositories_is_refused_without_asking_the_server(site, basic_auth, status):
     """Credentials are valid only for a repository, and the parent path
     names none."""
-    site.zeb.start(locations=[site.zeb.location(directives=["SVNListParentPath On"])])
+    site.zeb.start(locations=[site.zeb.location(directives=["SVNListParentPath On"])],
+                   load_auth_basic=basic_auth)
     for path in ("/svn/", "/svn"):
         mark = site.mark()
-        assert site.zeb.client().request(path, "admin", "adminpw").status == 403
+        assert site.zeb.client().request(path, "admin", "adminpw").status == status
         assert site.messages(mark) == [
             "Refusing '%s': the listing of repositories is not offered" % path]
     assert site.calls("isValidUser") == 0
