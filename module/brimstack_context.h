@@ -6,7 +6,6 @@
 #define BRIMSTACK_CONTEXT_H
 
 #include <apr_hash.h>
-#include <apr_memcache.h>
 #include <apr_pools.h>
 #include <apr_tables.h>
 #include <stdsoap2.h>
@@ -15,6 +14,7 @@
 
 #include "mod_authnz_zeb.h"
 #include "zeb_authorizer.h"
+#include "zeb_memcache.h"
 
 // A role store set aside while decisions are about another repository:
 // its repository, its pool and what was worked out from it.
@@ -49,7 +49,7 @@ typedef struct ctx_data {
   apr_pool_t* role_store_pool;
   parked_role_store parked[kParkedRoleStores];
   apr_uint64_t role_store_clock;
-  apr_memcache_t* memcache;
+  zeb_memcache_t* memcache;
   authnz_zeb_config_rec conf;
   apr_pool_t* pool;
   // The cached strings and the role store, with everything hanging from

@@ -1,22 +1,30 @@
 #include "zeb_memcache.h"
 
 #include <apr_md5.h>
-#include <apr_network_io.h>
 #include <apr_strings.h>
+#include <libmemcached/memcached.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "zeb_memcache_health.h"
+#include "zeb_memcache_servers.h"
+
+struct zeb_memcache_handle {
+  std::string address;  // the text the handle was made for
+  zeb_memcache::server_list list;
+  // The servers the client was built with: those that had not failed lately.
+  std::vector<bool> live;
+  memcached_st* client = nullptr;
+  apr_pool_t* pool = nullptr;  // runs the handle's release
+};
 
 namespace {
 
-// Connection pool of the one server in a client.
-constexpr apr_uint32_t kMinConnections = 0;
-constexpr apr_uint32_t kSoftMaxConnections = 1;
-constexpr apr_uint32_t kHardMaxConnections = 5;
-constexpr apr_uint32_t kIdleConnectionUsec = 60000000;
-
-// Marks a pool as one this layer made for a single client, so that the
-// client can be destroyed with it once it is replaced.
-constexpr char kClientPoolTag[] = "zeb_memcache:client";
+using zeb_memcache::server;
 
 // A child pool destroyed on scope exit; get() is null when it could not be made.
 class ScratchPool {
@@ -36,36 +44,165 @@ class ScratchPool {
   apr_pool_t* pool_ = nullptr;
 };
 
-// A replaced client is unreachable for the caller; without this, a
+void free_client(zeb_memcache_t* mc) {
+  if (mc->client) memcached_free(mc->client);
+  mc->client = nullptr;
+}
+
+apr_status_t release_handle(void* data) {
+  auto* mc = static_cast<zeb_memcache_t*>(data);
+  free_client(mc);
+  delete mc;
+  return APR_SUCCESS;
+}
+
+// A replaced handle is unreachable for the caller; without this, a
 // connection kept open while memcached is down would pile up one abandoned
-// client per cache operation until the connection closes.
-void discard_client(apr_memcache_t* mc) {
-  void* owner = nullptr;
-  if (mc->p && apr_pool_userdata_get(&owner, kClientPoolTag, mc->p) == APR_SUCCESS && owner == mc) {
-    apr_pool_destroy(mc->p);
+// handle per cache operation until the connection closes.
+void discard_handle(zeb_memcache_t** mc) {
+  if (*mc) apr_pool_cleanup_run((*mc)->pool, *mc, release_handle);
+  *mc = nullptr;
+}
+
+// Failures that say the server is unreachable, slow or gone rather than
+// that it answered "no".
+bool server_failed(memcached_return_t rc) {
+  switch (rc) {
+    case MEMCACHED_HOST_LOOKUP_FAILURE:
+    case MEMCACHED_CONNECTION_FAILURE:
+    case MEMCACHED_CONNECTION_SOCKET_CREATE_FAILURE:
+    case MEMCACHED_WRITE_FAILURE:
+    case MEMCACHED_READ_FAILURE:
+    case MEMCACHED_UNKNOWN_READ_FAILURE:
+    case MEMCACHED_PROTOCOL_ERROR:
+    case MEMCACHED_ERRNO:
+    case MEMCACHED_TIMEOUT:
+    case MEMCACHED_SERVER_MARKED_DEAD:
+    case MEMCACHED_SERVER_TEMPORARILY_DISABLED:
+      return true;
+    default:
+      return false;
   }
 }
 
-// Builds a client for host:port in a pool of its own and keeps it only if
-// the server answers.
-apr_status_t make_client(const char* host, apr_port_t port, apr_memcache_t** mc, apr_pool_t* pool) {
-  apr_pool_t* client_pool = nullptr;
-  if (apr_pool_create(&client_pool, pool) != APR_SUCCESS) return ZEB_MEMCACHE_ECLIENT;
-
-  apr_memcache_t* client = nullptr;
-  apr_memcache_server_t* server = nullptr;
-  if (apr_memcache_create(client_pool, 1, 0, &client) != APR_SUCCESS ||
-      apr_memcache_server_create(client_pool, host, port, kMinConnections, kSoftMaxConnections,
-                                 kHardMaxConnections, kIdleConnectionUsec,
-                                 &server) != APR_SUCCESS ||
-      apr_memcache_add_server(client, server) != APR_SUCCESS ||
-      memcache_server_status(host, port, client, client_pool) != APR_SUCCESS) {
-    apr_pool_destroy(client_pool);
-    return ZEB_MEMCACHE_ECLIENT;
+// A client for the given servers with the list's time-outs; null when
+// libmemcached cannot make one. Keys are placed by consistent hashing over
+// the servers' names, so a server missing from the list moves only its keys.
+memcached_st* make_client(const zeb_memcache::server_list& list, const std::vector<bool>& use) {
+  memcached_st* client = memcached_create(nullptr);
+  if (!client) return nullptr;
+  const uint64_t timeout_ms = list.timeout_ms;
+  const bool configured =
+      memcached_behavior_set(client, MEMCACHED_BEHAVIOR_KETAMA, 1) == MEMCACHED_SUCCESS &&
+      memcached_behavior_set(client, MEMCACHED_BEHAVIOR_CONNECT_TIMEOUT, timeout_ms) ==
+          MEMCACHED_SUCCESS &&
+      memcached_behavior_set(client, MEMCACHED_BEHAVIOR_POLL_TIMEOUT, timeout_ms) ==
+          MEMCACHED_SUCCESS &&
+      memcached_behavior_set(client, MEMCACHED_BEHAVIOR_SND_TIMEOUT, timeout_ms * 1000) ==
+          MEMCACHED_SUCCESS &&
+      memcached_behavior_set(client, MEMCACHED_BEHAVIOR_RCV_TIMEOUT, timeout_ms * 1000) ==
+          MEMCACHED_SUCCESS &&
+      memcached_behavior_set(client, MEMCACHED_BEHAVIOR_TCP_NODELAY, 1) == MEMCACHED_SUCCESS;
+  bool added = configured;
+  for (size_t i = 0; added && i < list.servers.size(); ++i) {
+    if (!use[i]) continue;
+    const server& s = list.servers[i];
+    added = (s.unix_socket()
+                 ? memcached_server_add_unix_socket(client, s.host.c_str())
+                 : memcached_server_add(client, s.host.c_str(), s.port)) == MEMCACHED_SUCCESS;
   }
-  apr_pool_userdata_setn(client, kClientPoolTag, nullptr, client_pool);
-  *mc = client;
-  return APR_SUCCESS;
+  if (!added) {
+    memcached_free(client);
+    return nullptr;
+  }
+  return client;
+}
+
+// Brings the handle's client in line with the servers that have not failed
+// lately. False when there is none, or no client can be made.
+bool refresh_client(zeb_memcache_t* mc) {
+  std::vector<bool> live;
+  bool any = false;
+  for (const server& s : mc->list.servers) {
+    live.push_back(!zeb_memcache::is_down(s.label));
+    any = any || live.back();
+  }
+  if (mc->client && live == mc->live) return true;
+  free_client(mc);
+  if (!any) return false;
+  mc->client = make_client(mc->list, live);
+  mc->live = std::move(live);
+  return mc->client != nullptr;
+}
+
+const server* find_server(const zeb_memcache_t* mc, const char* host, apr_port_t port) {
+  for (const server& s : mc->list.servers) {
+    if (s.host == host && s.port == port) return &s;
+  }
+  return nullptr;
+}
+
+// Leaves alone, in every handle of the process, the server that holds key.
+void mark_key_server_down(zeb_memcache_t* mc, const char* key) {
+  memcached_return_t rc = MEMCACHED_SUCCESS;
+  const memcached_instance_st* instance =
+      memcached_server_by_key(mc->client, key, std::strlen(key), &rc);
+  if (!instance) return;
+  if (const server* s =
+          find_server(mc, memcached_server_name(instance), memcached_server_port(instance))) {
+    zeb_memcache::mark_down(s->label, mc->list.retry_seconds);
+  }
+}
+
+// Runs one operation on the server that holds key. A connection that broke
+// since its last use (the server restarted) fails at once; the operation is
+// then tried once more on a fresh connection. A time-out is not tried again.
+// After a failure of the server, it is left alone for the retry period and
+// the next operation builds a client without it.
+template <typename Operation>
+memcached_return_t run_on_key(zeb_memcache_t* mc, const char* key, Operation operation) {
+  if (!refresh_client(mc)) return MEMCACHED_NO_SERVERS;
+  memcached_return_t rc = operation(mc->client);
+  if (server_failed(rc) && rc != MEMCACHED_TIMEOUT) {
+    free_client(mc);
+    if (!refresh_client(mc)) return rc;
+    rc = operation(mc->client);
+  }
+  if (server_failed(rc)) {
+    mark_key_server_down(mc, key);
+    free_client(mc);
+  }
+  return rc;
+}
+
+// Asks one server for its statistics with the list's time-outs.
+bool answers_statistics(const zeb_memcache::server_list& list, const server& s) {
+  zeb_memcache::server_list single{{s}, list.timeout_ms, list.retry_seconds};
+  memcached_st* client = make_client(single, {true});
+  if (!client) return false;
+  memcached_return_t rc = MEMCACHED_FAILURE;
+  memcached_stat_st* stats = memcached_stat(client, nullptr, &rc);
+  if (stats) memcached_stat_free(client, stats);
+  memcached_free(client);
+  // With one server, any other answer (libmemcached sums failures up as
+  // "some errors") means that it did not answer.
+  if (rc != MEMCACHED_SUCCESS) {
+    zeb_memcache::mark_down(s.label, list.retry_seconds);
+    return false;
+  }
+  zeb_memcache::mark_up(s.label);
+  return true;
+}
+
+// A handle for address registered for release with pool, or null.
+zeb_memcache_t* make_handle(const char* address, zeb_memcache::server_list list, apr_pool_t* pool) {
+  auto* mc = new (std::nothrow) zeb_memcache_t;
+  if (!mc) return nullptr;
+  mc->address = address;
+  mc->list = std::move(list);
+  mc->pool = pool;
+  apr_pool_cleanup_register(pool, mc, release_handle, apr_pool_cleanup_null);
+  return mc;
 }
 
 }  // namespace
@@ -92,40 +229,41 @@ apr_status_t memcache_server__parsestr(const char* address, char** host, apr_por
   return APR_SUCCESS;
 }
 
-apr_status_t memcache_server_connect(const char* address, apr_memcache_t** mc, apr_pool_t* pool) {
+apr_status_t memcache_server_connect(const char* address, zeb_memcache_t** mc, apr_pool_t* pool) {
   if (!address) return ZEB_MEMCACHE_EADDRESS;
   if (!mc || !pool) return ZEB_MEMCACHE_ECLIENT;
 
-  ScratchPool scratch(pool);
-  if (!scratch.get()) return ZEB_MEMCACHE_ECLIENT;
-  char* host = nullptr;
-  apr_port_t port = 0;
-  if (memcache_server__parsestr(address, &host, &port, scratch.get()) != APR_SUCCESS) {
-    return ZEB_MEMCACHE_EADDRESS;
-  }
+  auto list = zeb_memcache::parse_server_list(address, pool);
+  if (!list) return ZEB_MEMCACHE_EADDRESS;
 
-  if (*mc) {
-    if (memcache_server_status(host, port, *mc, scratch.get()) == APR_SUCCESS) return APR_SUCCESS;
-    discard_client(*mc);
-    *mc = nullptr;
+  if (*mc && (*mc)->address == address) {
+    if (refresh_client(*mc)) return APR_SUCCESS;
   }
-  return make_client(host, port, mc, pool);
+  discard_handle(mc);
+
+  zeb_memcache_t* made = make_handle(address, std::move(*list), pool);
+  if (!made) return ZEB_MEMCACHE_ECLIENT;
+  // One server that answers is enough: the others are found out by use.
+  bool answered = false;
+  for (const server& s : made->list.servers) {
+    if (!zeb_memcache::is_down(s.label) && answers_statistics(made->list, s)) {
+      answered = true;
+      break;
+    }
+  }
+  if (!answered || !refresh_client(made)) {
+    discard_handle(&made);
+    return ZEB_MEMCACHE_ECLIENT;
+  }
+  *mc = made;
+  return APR_SUCCESS;
 }
 
-apr_status_t memcache_server_status(const char* host, apr_port_t port, apr_memcache_t* mc,
-                                    apr_pool_t* pool) {
+apr_status_t memcache_server_status(const char* host, apr_port_t port, zeb_memcache_t* mc,
+                                    apr_pool_t*) {
   if (!host || !mc) return ZEB_MEMCACHE_ESTATUS;
-  apr_memcache_server_t* server = apr_memcache_find_server(mc, host, port);
-  if (!server) return ZEB_MEMCACHE_ESTATUS;
-
-  ScratchPool scratch(pool);
-  apr_memcache_stats_t* stats = nullptr;
-  if (!scratch.get() || apr_memcache_stats(server, scratch.get(), &stats) != APR_SUCCESS) {
-    return ZEB_MEMCACHE_ESTATUS;
-  }
-  // A failed store or read marks the server dead, and the client then skips
-  // it for seconds even though it answers again; it has just answered.
-  apr_memcache_enable_server(mc, server);
+  const server* s = find_server(mc, host, port);
+  if (!s || !answers_statistics(mc->list, *s)) return ZEB_MEMCACHE_ESTATUS;
   return APR_SUCCESS;
 }
 
@@ -145,7 +283,7 @@ apr_status_t memcache_cache_genkey(const char* userkey, const char* prefix, cons
   return APR_SUCCESS;
 }
 
-apr_status_t memcache_cache_set(apr_memcache_t* mc, const char* userkey, const char* prefix,
+apr_status_t memcache_cache_set(zeb_memcache_t* mc, const char* userkey, const char* prefix,
                                 const char* data, apr_size_t data_len, apr_uint32_t ttl,
                                 apr_pool_t* pool) {
   ScratchPool scratch(pool);
@@ -154,14 +292,15 @@ apr_status_t memcache_cache_set(apr_memcache_t* mc, const char* userkey, const c
   if (rv != APR_SUCCESS) return rv;
   if (!mc || (!data && data_len)) return ZEB_MEMCACHE_ESTORE;
 
-  // apr_memcache_set only reads the data; its parameter merely lacks const.
-  if (apr_memcache_set(mc, key, const_cast<char*>(data), data_len, ttl, 0) != APR_SUCCESS) {
-    return ZEB_MEMCACHE_ESTORE;
-  }
-  return APR_SUCCESS;
+  const char* value = data ? data : "";
+  const memcached_return_t rc = run_on_key(mc, key, [&](memcached_st* client) {
+    return memcached_set(client, key, std::strlen(key), value, data_len, static_cast<time_t>(ttl),
+                         0);
+  });
+  return rc == MEMCACHED_SUCCESS ? APR_SUCCESS : ZEB_MEMCACHE_ESTORE;
 }
 
-apr_status_t memcache_cache_get(apr_memcache_t* mc, const char* userkey, const char* prefix,
+apr_status_t memcache_cache_get(zeb_memcache_t* mc, const char* userkey, const char* prefix,
                                 char** data, apr_size_t* data_len, apr_pool_t* pool) {
   ScratchPool scratch(pool);
   const char* key = nullptr;
@@ -169,24 +308,31 @@ apr_status_t memcache_cache_get(apr_memcache_t* mc, const char* userkey, const c
   if (rv != APR_SUCCESS) return rv;
   if (!mc || !pool) return ZEB_MEMCACHE_EREAD;
 
-  char* value = nullptr;
-  apr_size_t length = 0;
-  rv = apr_memcache_getp(mc, pool, key, &value, &length, nullptr);
-  if (rv == APR_NOTFOUND) return ZEB_MEMCACHE_ENOTFOUND;
-  if (rv != APR_SUCCESS) return ZEB_MEMCACHE_EREAD;
-
+  char* fetched = nullptr;
+  size_t length = 0;
+  const memcached_return_t rc = run_on_key(mc, key, [&](memcached_st* client) {
+    uint32_t flags = 0;
+    memcached_return_t got = MEMCACHED_FAILURE;
+    std::free(fetched);
+    fetched = memcached_get(client, key, std::strlen(key), &length, &flags, &got);
+    return got;
+  });
+  if (rc != MEMCACHED_SUCCESS) {
+    std::free(fetched);
+    return rc == MEMCACHED_NOTFOUND ? ZEB_MEMCACHE_ENOTFOUND : ZEB_MEMCACHE_EREAD;
+  }
   // Callers read values as NUL-terminated text; an empty value must not
   // reach them as a null pointer.
-  if (!value) {
-    value = static_cast<char*>(apr_pcalloc(pool, 1));
-    length = 0;
-  }
+  char* value = static_cast<char*>(apr_palloc(pool, length + 1));
+  if (length) std::memcpy(value, fetched, length);
+  value[length] = '\0';
+  std::free(fetched);
   if (data) *data = value;
   if (data_len) *data_len = length;
   return APR_SUCCESS;
 }
 
-apr_status_t memcache_cache_stash(const char* address, apr_memcache_t** mc, const char* prefix,
+apr_status_t memcache_cache_stash(const char* address, zeb_memcache_t** mc, const char* prefix,
                                   const char* userkey, apr_uint32_t ttl, const char* data,
                                   apr_size_t data_len, apr_pool_t* pool) {
   apr_status_t rv = memcache_server_connect(address, mc, pool);
@@ -194,7 +340,7 @@ apr_status_t memcache_cache_stash(const char* address, apr_memcache_t** mc, cons
   return memcache_cache_set(*mc, userkey, prefix, data, data_len, ttl, pool);
 }
 
-apr_status_t memcache_cache_fetch(const char* address, apr_memcache_t** mc, const char* prefix,
+apr_status_t memcache_cache_fetch(const char* address, zeb_memcache_t** mc, const char* prefix,
                                   const char* userkey, char** data, apr_size_t* data_len,
                                   apr_pool_t* pool) {
   apr_status_t rv = memcache_server_connect(address, mc, pool);

@@ -1,32 +1,46 @@
-/* The memcached cache layer: turns a "HOST[:PORT]" address into a connected
- * apr_memcache client, derives fixed-length keys from readable user keys, and
+/* The memcached cache layer: turns a list of memcached servers into a
+ * client handle, derives fixed-length keys from readable user keys, and
  * stores and reads byte values with a time-to-live.
  *
+ * An address is one or more servers separated by spaces or commas: "HOST",
+ * "HOST:PORT", "[IPV6]", "[IPV6]:PORT" or the absolute path of a Unix
+ * socket, optionally with "timeout=MS" (connect and each read or write;
+ * default 300) and "retry=SECONDS" (how long a server that failed is left
+ * alone by every handle of the process; default 5). Keys are spread over the
+ * servers by consistent hashing, so a server that fails takes only its own
+ * share of the keys with it; its keys go to the others until it is retried.
+ *
  * Every failure is a status code below and never logged here; callers treat
- * any non-zero answer as a cache miss. A client handle is used by one thread
- * at a time. A client is allocated from the pool handed to the call that
+ * any non-zero answer as a cache miss. A handle is used by one thread at a
+ * time. A handle is released with the pool handed to the call that
  * (re)connects it, so a caller that keeps the handle must pass a pool that
  * lives at least as long as the handle (the connection pool, not a request
- * pool), to stash and fetch as well as to connect. */
+ * pool). */
 #ifndef ZEB_MEMCACHE_H
 #define ZEB_MEMCACHE_H
 
-#include <apr_memcache.h>
+#include <apr_network_io.h>
 #include <apr_pools.h>
 
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-/* No address configured, or it cannot be parsed, has a scope id or no host. */
+/* A client for one address; opaque to callers. */
+typedef struct zeb_memcache_handle zeb_memcache_t;
+
+/* No address configured, or it cannot be parsed, names no server, has a
+ * scope id, no host or an unknown or out-of-range option. */
 #define ZEB_MEMCACHE_EADDRESS 50001
-/* The server is not in the client or did not answer the statistics request. */
+/* The server is not in the client or did not answer the statistics request
+ * in time. */
 #define ZEB_MEMCACHE_ESTATUS 50002
-/* A client or server object cannot be made, or a new client does not answer. */
+/* A client cannot be made, no server of a new client answers, or every
+ * server failed lately. */
 #define ZEB_MEMCACHE_ECLIENT 50006
-/* memcached refused or failed to store the value. */
+/* memcached refused or failed to store the value, or did not answer in time. */
 #define ZEB_MEMCACHE_ESTORE 50007
-/* Reading failed for a reason other than a missing key. */
+/* Reading failed (or timed out) for a reason other than a missing key. */
 #define ZEB_MEMCACHE_EREAD 50008
 /* No user key or no prefix, or the digest could not be computed. */
 #define ZEB_MEMCACHE_EKEY 50009
@@ -36,7 +50,8 @@ extern "C" {
 /* Port used when the address names none. */
 #define ZEB_MEMCACHE_DEFAULT_PORT 11211
 
-/* Parses "HOST", "HOST:PORT", "[IPV6]" or "[IPV6]:PORT" into host and port
+/* Parses one server "HOST", "HOST:PORT", "[IPV6]" or "[IPV6]:PORT" into host
+ * and port
  * (ZEB_MEMCACHE_DEFAULT_PORT when none is given). Answers 0, or
  * ZEB_MEMCACHE_EADDRESS for a null, unparsable or host-less address or one
  * with a scope id. Touches no network, so configuration code can use it to
@@ -44,17 +59,19 @@ extern "C" {
 apr_status_t memcache_server__parsestr(const char* address, char** host, apr_port_t* port,
                                        apr_pool_t* pool);
 
-/* Makes *mc a client for the server at address. A client already in *mc is
- * kept when it answers a status check for that server and replaced
- * otherwise; on failure *mc is left null. Answers 0, ZEB_MEMCACHE_EADDRESS
- * (without touching *mc or the network) or ZEB_MEMCACHE_ECLIENT.
- * APR-util's client reaches servers over IPv4 (and Unix socket paths) only:
- * an IPv6 address parses, but connecting to it answers ZEB_MEMCACHE_ECLIENT. */
-apr_status_t memcache_server_connect(const char* address, apr_memcache_t** mc, apr_pool_t* pool);
+/* Makes *mc a client for the servers of address. A client already in *mc
+ * for the same address is kept without network traffic while one of its
+ * servers has not failed lately; else it is released and, as for a new
+ * client, one that answers a statistics request is required. On failure *mc
+ * is left null. Answers 0, ZEB_MEMCACHE_EADDRESS (without touching *mc or
+ * the network) or ZEB_MEMCACHE_ECLIENT. */
+apr_status_t memcache_server_connect(const char* address, zeb_memcache_t** mc, apr_pool_t* pool);
 
-/* Asks the server host:port of mc for its statistics to learn that it is
- * alive. Answers 0 or ZEB_MEMCACHE_ESTATUS. */
-apr_status_t memcache_server_status(const char* host, apr_port_t port, apr_memcache_t* mc,
+/* Asks the server host:port of mc (host is the socket path and port 0 for a
+ * Unix socket) for its statistics to learn that it is alive; an answer also
+ * ends a recent failure, so the handles of the process use it again.
+ * Answers 0 or ZEB_MEMCACHE_ESTATUS. */
+apr_status_t memcache_server_status(const char* host, apr_port_t port, zeb_memcache_t* mc,
                                     apr_pool_t* pool);
 
 /* Derives the memcached key of userkey under prefix: 32 lower-case hex
@@ -65,9 +82,10 @@ apr_status_t memcache_cache_genkey(const char* userkey, const char* prefix, cons
                                    apr_size_t* key_len, apr_pool_t* pool);
 
 /* Stores data_len bytes of data under the key of userkey and prefix, with
- * memcached flags 0 and ttl seconds to live (0: never expires). Answers 0,
+ * memcached flags 0 and ttl seconds to live (0: never expires) on the server
+ * the key belongs to. Answers 0,
  * ZEB_MEMCACHE_EKEY or ZEB_MEMCACHE_ESTORE. */
-apr_status_t memcache_cache_set(apr_memcache_t* mc, const char* userkey, const char* prefix,
+apr_status_t memcache_cache_set(zeb_memcache_t* mc, const char* userkey, const char* prefix,
                                 const char* data, apr_size_t data_len, apr_uint32_t ttl,
                                 apr_pool_t* pool);
 
@@ -75,19 +93,19 @@ apr_status_t memcache_cache_set(apr_memcache_t* mc, const char* userkey, const c
  * *data (when data is not null) is the value followed by a NUL, never null,
  * even for an empty value, and *data_len (when not null) its length.
  * Answers 0, ZEB_MEMCACHE_EKEY, ZEB_MEMCACHE_ENOTFOUND or ZEB_MEMCACHE_EREAD. */
-apr_status_t memcache_cache_get(apr_memcache_t* mc, const char* userkey, const char* prefix,
+apr_status_t memcache_cache_get(zeb_memcache_t* mc, const char* userkey, const char* prefix,
                                 char** data, apr_size_t* data_len, apr_pool_t* pool);
 
 /* Connects *mc to address (see memcache_server_connect), then stores as
  * memcache_cache_set. Note the argument order: prefix before userkey, ttl
  * before the data. */
-apr_status_t memcache_cache_stash(const char* address, apr_memcache_t** mc, const char* prefix,
+apr_status_t memcache_cache_stash(const char* address, zeb_memcache_t** mc, const char* prefix,
                                   const char* userkey, apr_uint32_t ttl, const char* data,
                                   apr_size_t data_len, apr_pool_t* pool);
 
 /* Connects *mc to address (see memcache_server_connect), then reads as
  * memcache_cache_get. Note the argument order: prefix before userkey. */
-apr_status_t memcache_cache_fetch(const char* address, apr_memcache_t** mc, const char* prefix,
+apr_status_t memcache_cache_fetch(const char* address, zeb_memcache_t** mc, const char* prefix,
                                   const char* userkey, char** data, apr_size_t* data_len,
                                   apr_pool_t* pool);
 

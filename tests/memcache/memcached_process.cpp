@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,11 +70,21 @@ MemcachedProcess::~MemcachedProcess() {
 }
 
 std::string MemcachedProcess::address() const {
+  if (unix_socket()) return listen_host_;
   const bool v6 = listen_host_.find(':') != std::string::npos;
   return (v6 ? "[" + listen_host_ + "]" : listen_host_) + ":" + std::to_string(port_);
 }
 
 bool MemcachedProcess::accepts_connections() const {
+  if (unix_socket()) {
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    listen_host_.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    close(fd);
+    return ok;
+  }
   sockaddr_storage addr;
   socklen_t len = 0;
   int fd = make_socket(listen_host_, port_, addr, len);
@@ -85,13 +96,15 @@ bool MemcachedProcess::accepts_connections() const {
 
 bool MemcachedProcess::start() {
   if (pid_ > 0) return true;
-  if (port_ == 0) port_ = free_port(listen_host_);
-  if (port_ <= 0) {
-    error_ = "no free port on " + listen_host_;
-    return false;
+  std::vector<std::string> args = {kMemcached, "-s", listen_host_};
+  if (!unix_socket()) {
+    if (port_ == 0) port_ = free_port(listen_host_);
+    if (port_ <= 0) {
+      error_ = "no free port on " + listen_host_;
+      return false;
+    }
+    args = {kMemcached, "-l", listen_host_, "-p", std::to_string(port_), "-U", "0"};
   }
-  const std::string port = std::to_string(port_);
-  std::vector<std::string> args = {kMemcached, "-l", listen_host_, "-p", port, "-U", "0"};
   // memcached refuses to run as root unless told whom to become.
   if (geteuid() == 0) args.insert(args.end(), {"-u", "nobody"});
   std::vector<char*> argv;
@@ -125,6 +138,15 @@ void MemcachedProcess::stop() {
   int status = 0;
   waitpid(pid_, &status, 0);
   pid_ = -1;
+  if (unix_socket()) unlink(listen_host_.c_str());
+}
+
+void MemcachedProcess::pause() {
+  if (pid_ > 0) kill(pid_, SIGSTOP);
+}
+
+void MemcachedProcess::resume() {
+  if (pid_ > 0) kill(pid_, SIGCONT);
 }
 
 }  // namespace zeb_test

@@ -1,5 +1,6 @@
 // A private memcached server for one test: /usr/bin/memcached on a free
-// loopback port, stopped and started again on the same port on request.
+// loopback port or a Unix socket, stopped and started again on the same
+// port on request.
 #pragma once
 
 #include <sys/types.h>
@@ -10,7 +11,8 @@ namespace zeb_test {
 
 class MemcachedProcess {
  public:
-  // listen_host is a numeric loopback address, "127.0.0.1" or "::1".
+  // listen_host is a numeric loopback address, "127.0.0.1" or "::1", or the
+  // absolute path of a Unix socket to create.
   explicit MemcachedProcess(std::string listen_host);
   ~MemcachedProcess();
   MemcachedProcess(const MemcachedProcess&) = delete;
@@ -21,14 +23,18 @@ class MemcachedProcess {
   bool start();
   // Kills the server at once, as a crash would.
   void stop();
+  // Stops and resumes the process: its sockets stay open but nobody answers.
+  void pause();
+  void resume();
 
   int port() const { return port_; }
-  // "127.0.0.1:PORT" or "[::1]:PORT".
+  // "127.0.0.1:PORT", "[::1]:PORT" or the socket path.
   std::string address() const;
   const std::string& error() const { return error_; }
 
  private:
   bool accepts_connections() const;
+  bool unix_socket() const { return listen_host_.front() == '/'; }
 
   std::string listen_host_;
   int port_ = 0;

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -88,7 +89,7 @@ TEST_F(memcache_keys, StableAndSensitiveToEveryCharacter) {
 TEST_F(memcache_keys, MissingUserKeyOrPrefixIsRefusedByEveryOperation) {
   const char* key = nullptr;
   char* data = nullptr;
-  apr_memcache_t* mc = nullptr;
+  zeb_memcache_t* mc = nullptr;
   const char* nothing = nullptr;
   for (auto [userkey, prefix] : {std::pair{nothing, kPrefix}, std::pair{"u", nothing}}) {
     EXPECT_EQ(memcache_cache_genkey(userkey, prefix, &key, nullptr, pool_), ZEB_MEMCACHE_EKEY);
@@ -161,10 +162,21 @@ TEST_F(memcache_address, UnusableAddressFailsWithoutNetworkTraffic) {
   ASSERT_GT(listener.port(), 0);
   const std::string port = std::to_string(listener.port());
   // Each would reach the listener if it were taken for "some host, that port".
-  const std::vector<std::string> unusable = {"", ":" + port, "[fe80::1%lo]:" + port,
-                                             "127.0.0.1:" + port + ":x"};
+  const std::string server = "127.0.0.1:" + port;
+  const std::vector<std::string> unusable = {"",
+                                             ":" + port,
+                                             "[fe80::1%lo]:" + port,
+                                             server + ":x",
+                                             " , ",
+                                             server + " ::1",
+                                             server + " timeout=0",
+                                             server + " timeout=60001",
+                                             server + " retry=soon",
+                                             server + " weight=2",
+                                             "timeout=100",
+                                             server + ",:" + port};
   for (const auto& address : unusable) {
-    apr_memcache_t* mc = nullptr;
+    zeb_memcache_t* mc = nullptr;
     char* data = nullptr;
     EXPECT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "v", 1, pool_),
               ZEB_MEMCACHE_EADDRESS)
@@ -174,7 +186,7 @@ TEST_F(memcache_address, UnusableAddressFailsWithoutNetworkTraffic) {
         << address;
     EXPECT_EQ(mc, nullptr) << address;
   }
-  apr_memcache_t* mc = nullptr;
+  zeb_memcache_t* mc = nullptr;
   EXPECT_EQ(memcache_cache_stash(nullptr, &mc, kPrefix, "u", 0, "v", 1, pool_),
             ZEB_MEMCACHE_EADDRESS);
   EXPECT_EQ(memcache_server_connect(nullptr, &mc, pool_), ZEB_MEMCACHE_EADDRESS);
@@ -208,7 +220,7 @@ class memcache_server : public PoolTest {
   static MemcachedProcess* server_;
   static std::string start_error_;
   std::string address_;
-  apr_memcache_t* mc_ = nullptr;
+  zeb_memcache_t* mc_ = nullptr;
 };
 MemcachedProcess* memcache_server::server_ = nullptr;
 std::string memcache_server::start_error_;
@@ -306,7 +318,7 @@ TEST_F(memcache_server, TimeToLiveZeroNeverExpires) {
 
 TEST_F(memcache_server, HealthyClientIsKeptAndOtherAddressReplacesIt) {
   ASSERT_EQ(memcache_server_connect(address_.c_str(), &mc_, pool_), APR_SUCCESS);
-  apr_memcache_t* first = mc_;
+  zeb_memcache_t* first = mc_;
   ASSERT_EQ(memcache_server_connect(address_.c_str(), &mc_, pool_), APR_SUCCESS);
   EXPECT_EQ(mc_, first);
 
@@ -316,19 +328,6 @@ TEST_F(memcache_server, HealthyClientIsKeptAndOtherAddressReplacesIt) {
   EXPECT_NE(mc_, nullptr);
   EXPECT_EQ(memcache_server_status("localhost", server_->port(), mc_, pool_), APR_SUCCESS);
   EXPECT_EQ(memcache_server_status("127.0.0.1", server_->port(), mc_, pool_), ZEB_MEMCACHE_ESTATUS);
-}
-
-TEST_F(memcache_server, ServerMarkedDeadIsUsedAgainOnceItAnswers) {
-  ASSERT_EQ(memcache_server_connect(address_.c_str(), &mc_, pool_), APR_SUCCESS);
-  // What the client does to its server after a failed store or read.
-  apr_memcache_disable_server(mc_, mc_->live_servers[0]);
-  const std::string key = userkey("k");
-  EXPECT_EQ(memcache_cache_stash(address_.c_str(), &mc_, kPrefix, key.c_str(), 0, "v", 1, pool_),
-            APR_SUCCESS);
-  char* data = nullptr;
-  EXPECT_EQ(
-      memcache_cache_fetch(address_.c_str(), &mc_, kPrefix, key.c_str(), &data, nullptr, pool_),
-      APR_SUCCESS);
 }
 
 TEST_F(memcache_server, NoClientOrNoDataIsRefused) {
@@ -345,31 +344,32 @@ TEST_F(memcache_server, NoClientOrNoDataIsRefused) {
 
 using memcache_own_server = PoolTest;
 
-TEST_F(memcache_own_server, HandleRecoversWhenServerRestarts) {
+// A server that failed is left alone for the retry period by every handle,
+// then used again; a stale connection to a restarted server is replaced.
+TEST_F(memcache_own_server, FailedServerIsLeftAloneThenUsedAgain) {
   MemcachedProcess server("127.0.0.1");
   ASSERT_TRUE(server.start()) << server.error();
-  const std::string address = server.address();
-  apr_memcache_t* mc = nullptr;
+  const std::string address = server.address() + " retry=1";
+  zeb_memcache_t* mc = nullptr;
   char* data = nullptr;
   ASSERT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "before", 6, pool_),
             APR_SUCCESS);
 
   server.stop();
   EXPECT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
-            ZEB_MEMCACHE_ECLIENT);
-  EXPECT_EQ(mc, nullptr);
+            ZEB_MEMCACHE_EREAD);
+  ASSERT_TRUE(server.start()) << server.error();
+  // Back, but within the retry period nobody asks it.
   EXPECT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "lost", 4, pool_),
             ZEB_MEMCACHE_ECLIENT);
-
-  ASSERT_TRUE(server.start()) << server.error();
+  EXPECT_EQ(mc, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   EXPECT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
             ZEB_MEMCACHE_ENOTFOUND);
   ASSERT_NE(mc, nullptr);
-  ASSERT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "after", 5, pool_),
-            APR_SUCCESS);
 
-  // Restarted with no operation in between: the client's idle connection is
-  // stale, yet the next operation succeeds on a fresh client.
+  // Restarted with no operation in between: the handle's connection is
+  // stale, yet the next operation succeeds on a fresh one.
   server.stop();
   ASSERT_TRUE(server.start()) << server.error();
   EXPECT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
@@ -381,20 +381,139 @@ TEST_F(memcache_own_server, HandleRecoversWhenServerRestarts) {
   EXPECT_STREQ(data, "again");
 }
 
-TEST_F(memcache_own_server, Ipv6LoopbackIsACleanMissWithAnIpv4OnlyClient) {
-  if (!zeb_test::loopback_available("::1")) GTEST_SKIP() << "no IPv6 loopback address ::1";
-  MemcachedProcess server("::1");
-  ASSERT_TRUE(server.start()) << server.error();
-  apr_memcache_t* mc = nullptr;
+using memcache_time_out = PoolTest;
+
+double seconds_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A server that accepts connections and never answers: a listener nobody
+// accepts from, or a memcached that is stopped. Each costs one time-out,
+// after which the process leaves it alone.
+TEST_F(memcache_time_out, ServerThatNeverAnswersCostsOneTimeOut) {
+  constexpr double kTimeOut = 0.2;
+  constexpr double kSlack = 0.6;  // a busy machine, not a hang
+  MemcachedProcess stopped("127.0.0.1");
+  ASSERT_TRUE(stopped.start()) << stopped.error();
+  Listener listener;
+  ASSERT_GT(listener.port(), 0);
+  const std::string silent[] = {"127.0.0.1:" + std::to_string(listener.port()), stopped.address()};
+
+  zeb_memcache_t* mc = nullptr;
   char* data = nullptr;
-  // APR-util's client resolves and connects over IPv4 only; the bracketed
-  // address is understood, and the cache then fails as a plain miss.
-  const std::string address = server.address();
-  EXPECT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "v", 1, pool_),
-            ZEB_MEMCACHE_ECLIENT);
-  EXPECT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
-            ZEB_MEMCACHE_ECLIENT);
-  EXPECT_EQ(mc, nullptr);
+  for (const auto& server : silent) {
+    const std::string address = server + " timeout=200 retry=30";
+    // The stopped memcached first serves a handle, then goes silent under it.
+    const bool has_handle = server == stopped.address();
+    if (has_handle) {
+      ASSERT_EQ(memcache_server_connect(address.c_str(), &mc, pool_), APR_SUCCESS);
+      stopped.pause();
+    }
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_NE(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
+              APR_SUCCESS)
+        << server;
+    const double first = seconds_since(start);
+    EXPECT_GE(first, kTimeOut * 0.9) << server;
+    EXPECT_LT(first, kTimeOut + kSlack) << server;
+
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "v", 1, pool_),
+              ZEB_MEMCACHE_ECLIENT)
+        << server;
+    zeb_memcache_t* fresh = nullptr;
+    EXPECT_EQ(memcache_server_connect(address.c_str(), &fresh, pool_), ZEB_MEMCACHE_ECLIENT)
+        << server;
+    EXPECT_LT(seconds_since(start), kTimeOut / 2) << server << ": asked again";
+  }
+  stopped.resume();
+}
+
+TEST_F(memcache_own_server, Ipv6AndUnixSocketServersRoundTrip) {
+  std::vector<std::string> hosts = {"/tmp/zeb-memcache-test-" + std::to_string(getpid()) + ".sock"};
+  if (zeb_test::loopback_available("::1")) hosts.push_back("::1");
+  for (const auto& host : hosts) {
+    MemcachedProcess server(host);
+    ASSERT_TRUE(server.start()) << server.error();
+    const std::string address = server.address();
+    zeb_memcache_t* mc = nullptr;
+    char* data = nullptr;
+    ASSERT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "v6", 2, pool_),
+              APR_SUCCESS)
+        << address;
+    ASSERT_EQ(memcache_cache_fetch(address.c_str(), &mc, kPrefix, "u", &data, nullptr, pool_),
+              APR_SUCCESS)
+        << address;
+    EXPECT_STREQ(data, "v6") << address;
+    const std::string socket_host = host.front() == '/' ? host : "::1";
+    EXPECT_EQ(memcache_server_status(socket_host.c_str(), host.front() == '/' ? 0 : server.port(),
+                                     mc, pool_),
+              APR_SUCCESS)
+        << address;
+  }
+}
+
+// Keys spread over every server; losing one loses only its keys, which go
+// to the others until it is retried and takes them back.
+TEST_F(memcache_own_server, PoolLosesOnlyTheShareOfAFailedServer) {
+  std::vector<std::unique_ptr<MemcachedProcess>> servers;
+  servers.push_back(std::make_unique<MemcachedProcess>("127.0.0.1"));
+  servers.push_back(std::make_unique<MemcachedProcess>("127.0.0.1"));
+  servers.push_back(std::make_unique<MemcachedProcess>("/tmp/zeb-memcache-pool-" +
+                                                       std::to_string(getpid()) + ".sock"));
+  for (auto& server : servers) ASSERT_TRUE(server->start()) << server->error();
+  const std::string address = servers[0]->address() + ", " + servers[1]->address() + " " +
+                              servers[2]->address() + " retry=1";
+  constexpr int kKeys = 60;
+  const auto key = [](int i) { return "user" + std::to_string(i); };
+
+  zeb_memcache_t* pool_mc = nullptr;
+  char* data = nullptr;
+  for (int i = 0; i < kKeys; ++i) {
+    ASSERT_EQ(
+        memcache_cache_stash(address.c_str(), &pool_mc, kPrefix, key(i).c_str(), 0, "v", 1, pool_),
+        APR_SUCCESS);
+  }
+  // Where each key lives, asked of each server alone.
+  std::vector<int> home(kKeys, -1);
+  for (size_t s = 0; s < servers.size(); ++s) {
+    zeb_memcache_t* single = nullptr;
+    for (int i = 0; i < kKeys; ++i) {
+      if (memcache_cache_fetch(servers[s]->address().c_str(), &single, kPrefix, key(i).c_str(),
+                               &data, nullptr, pool_) != APR_SUCCESS) {
+        continue;
+      }
+      EXPECT_EQ(home[i], -1) << key(i) << " stored twice";
+      home[i] = static_cast<int>(s);
+    }
+  }
+  for (int s = 0; s < 3; ++s) EXPECT_GT(std::count(home.begin(), home.end(), s), 0) << s;
+  ASSERT_EQ(std::count(home.begin(), home.end(), -1), 0);
+
+  // Fetches every key, stashing the missing ones; answers which missed.
+  const auto misses = [&] {
+    std::vector<int> missed;
+    for (int i = 0; i < kKeys; ++i) {
+      if (memcache_cache_fetch(address.c_str(), &pool_mc, kPrefix, key(i).c_str(), &data, nullptr,
+                               pool_) == APR_SUCCESS) {
+        continue;
+      }
+      missed.push_back(i);
+      memcache_cache_stash(address.c_str(), &pool_mc, kPrefix, key(i).c_str(), 0, "v", 1, pool_);
+    }
+    return missed;
+  };
+  std::vector<int> on_lost;
+  for (int i = 0; i < kKeys; ++i) {
+    if (home[i] == 1) on_lost.push_back(i);
+  }
+  servers[1]->stop();
+  EXPECT_EQ(misses(), on_lost);
+  EXPECT_TRUE(misses().empty()) << "the lost share moved to the other servers";
+
+  ASSERT_TRUE(servers[1]->start()) << servers[1]->error();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_EQ(misses(), on_lost) << "the returned server takes its share back";
 }
 
 }  // namespace
