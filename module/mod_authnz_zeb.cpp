@@ -1,5 +1,6 @@
 // The module record: directives, configuration and hook registration.
 #include <ap_provider.h>
+#include <apr_strings.h>
 #include <http_request.h>
 #include <mod_auth.h>
 
@@ -20,9 +21,20 @@ const char* AuthnzZEBPropertiesFile_cmd(cmd_parms* cmd, void* config, const char
   return nullptr;
 }
 
-const char* AuthnzZEBMemcacheServer_cmd(cmd_parms* cmd, void* config, const char* arg) {
+const char* join_words(apr_pool_t* pool, int argc, char* const argv[]) {
+  const char* joined = argv[0];
+  for (int i = 1; i < argc; ++i) joined = apr_pstrcat(pool, joined, " ", argv[i], nullptr);
+  return joined;
+}
+
+// One or more servers and options, in one argument or several: the cache
+// layer reads them as one list separated by spaces or commas.
+const char* AuthnzZEBMemcacheServer_cmd(cmd_parms* cmd, void* config, int argc,
+                                        char* const argv[]) {
   if (const char* err = refuse_outside_location(cmd)) return err;
-  static_cast<authnz_zeb_config_rec*>(config)->memcache_server = arg;
+  if (argc < 1) return "AuthnzZEBMemcacheServer takes one or more memcached servers";
+  static_cast<authnz_zeb_config_rec*>(config)->memcache_server =
+      argc == 1 ? argv[0] : join_words(cmd->pool, argc, argv);
   return nullptr;
 }
 
@@ -33,7 +45,7 @@ const char* AuthnzZEBMemcacheTTL_cmd(cmd_parms* cmd, void* config, const char* a
 }
 
 // httpd's C++ view of command handlers is a function without parameters;
-// httpd calls them back with the parameters TAKE1 gives. The cast goes
+// httpd calls them back with the parameters TAKE1 or TAKE_ARGV gives. The cast goes
 // through void (*)(), the type compilers accept as any function's.
 template <typename Handler>
 cmd_func handler(Handler fn) {
@@ -49,8 +61,8 @@ cmd_func handler(Handler fn) {
 const command_rec authnz_zeb_cmds[] = {
     {"AuthnzZEBPropertiesFile", handler(AuthnzZEBPropertiesFile_cmd), nullptr, ACCESS_CONF, TAKE1,
      "Path to Brimstack server properties file" ZEB_WHERE},
-    {"AuthnzZEBMemcacheServer", handler(AuthnzZEBMemcacheServer_cmd), nullptr, ACCESS_CONF, TAKE1,
-     "Memcached server HOST:PORT for internal cache" ZEB_WHERE},
+    {"AuthnzZEBMemcacheServer", handler(AuthnzZEBMemcacheServer_cmd), nullptr, ACCESS_CONF,
+     TAKE_ARGV, "Memcached server HOST:PORT for internal cache" ZEB_WHERE},
     {"AuthnzZEBMemcacheTTL", handler(AuthnzZEBMemcacheTTL_cmd), nullptr, ACCESS_CONF, TAKE1,
      "Memcached server cache expire time in seconds" ZEB_WHERE},
     {nullptr, nullptr, nullptr, 0, RAW_ARGS, nullptr}};

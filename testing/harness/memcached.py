@@ -23,11 +23,13 @@ class Memcached:
     def address(self):
         return "127.0.0.1:%d" % self.port
 
-    def start(self, attempts=3):
+    def start(self, attempts=3, same_port=False):
+        """same_port: come back on the port of the last start (a restart)."""
         # Another process may take the chosen port first; this memcached then
         # exits, and the one that answers must be recognised as a stranger.
         for _ in range(attempts):
-            self.port = free_port()
+            if not same_port or self.port is None:
+                self.port = free_port()
             command = ["memcached", "-l", "127.0.0.1", "-p", str(self.port), "-U", "0"]
             if running_as_root():
                 command += ["-u", UNPRIVILEGED_USER]
@@ -70,6 +72,12 @@ class Memcached:
             if len(parts) == 3 and parts[0] == "STAT":
                 values[parts[1]] = parts[2]
         return values
+
+    def keys(self):
+        """The keys the server holds now."""
+        reply = self._command(b"lru_crawler metadump all\r\n", [b"END\r\n"]).decode()
+        return {line.split()[0][len("key="):] for line in reply.splitlines()
+                if line.startswith("key=")}
 
     def traffic(self):
         """Reads and stores so far (the harness's own stats requests count for
