@@ -5,6 +5,7 @@
 #include <mod_auth.h>
 
 #include "brimstack_auth.h"
+#include "config_warnings.h"
 #include "mod_authnz_zeb.h"
 
 namespace {
@@ -41,6 +42,7 @@ const char* AuthnzZEBMemcacheServer_cmd(cmd_parms* cmd, void* config, int argc,
 const char* AuthnzZEBMemcacheTTL_cmd(cmd_parms* cmd, void* config, const char* arg) {
   if (const char* err = refuse_outside_location(cmd)) return err;
   static_cast<authnz_zeb_config_rec*>(config)->memcache_ttl = parse_memcache_ttl(arg);
+  if (const char* warning = memcache_ttl_warning(arg, cmd->pool)) note_config_warning(warning);
   return nullptr;
 }
 
@@ -72,6 +74,7 @@ const command_rec authnz_zeb_cmds[] = {
 const authn_provider zeb_authn_provider = {&zeb_check_password, nullptr};
 
 void authnz_zeb_register_hooks(apr_pool_t* p) {
+  register_config_warnings();
   ap_hook_check_user_id(check_user, nullptr, nullptr, APR_HOOK_MIDDLE + 1);
   ap_register_auth_provider(p, AUTHN_PROVIDER_GROUP, "zeb", AUTHN_PROVIDER_VERSION,
                             &zeb_authn_provider, AP_AUTH_INTERNAL_PER_CONF);

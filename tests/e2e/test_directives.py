@@ -60,3 +60,18 @@ def test_httpd_knows_the_module_by_its_c_name(workdir):
         # The help line says where the directive belongs: httpd's own
         # wording below it cannot name <Location> alone.
         assert "<Location>" in entry and "main server only" in entry
+
+
+def test_ttl_that_will_not_mean_what_it_says_is_warned_at_start_up(workdir):
+    ttls = {"0": True, "-5": True, "2592001": True, "10m": True, "600": False, "2592000": False}
+    sections = "\n".join("<Location /ttl%d>\nAuthnzZEBMemcacheTTL %s\n</Location>" % (i, ttl)
+                         for i, ttl in enumerate(ttls))
+    httpd = Httpd(workdir, [], workdir, extra_config=sections)
+    httpd.start()
+    try:
+        warnings = [m for level, m in httpd.messages_since(0) if level == "warn"]
+    finally:
+        httpd.stop()
+    for ttl, warned in ttls.items():
+        named = [m for m in warnings if m.startswith("AuthnzZEBMemcacheTTL '%s' " % ttl)]
+        assert len(named) == (1 if warned else 0), (ttl, warnings)

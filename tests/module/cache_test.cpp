@@ -153,8 +153,26 @@ TEST_F(module_cache, DirConfigBaseUriAndTtl) {
   struct Ttl {
     const char* arg;
     apr_int64_t value;
-  } ttls[] = {{"0", 0}, {"abc", 0}, {"120s", 120}, {"-5", -5}, {"  30", 30}, {"3600", 3600}};
-  for (const auto& t : ttls) EXPECT_EQ(t.value, parse_memcache_ttl(t.arg)) << t.arg;
+    bool warns;
+  } ttls[] = {{"0", 0, true},
+              {"abc", 0, true},
+              {"120s", 120, true},
+              {"-5", -5, true},
+              {"  30", 30, true},
+              {"3600", 3600, false},
+              {"1", 1, false},
+              {"2592000", 2592000, false},
+              {"2592001", 2592001, true},
+              {"-", 0, true},
+              {"", 0, true}};
+  for (const auto& t : ttls) {
+    EXPECT_EQ(t.value, parse_memcache_ttl(t.arg)) << t.arg;
+    const char* warning = memcache_ttl_warning(t.arg, pool_);
+    EXPECT_EQ(t.warns, warning != nullptr) << t.arg;
+    if (warning) {
+      EXPECT_NE(std::string(warning).find(std::string("'") + t.arg + "'"), std::string::npos);
+    }
+  }
 }
 
 }  // namespace
