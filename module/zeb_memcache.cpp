@@ -233,12 +233,12 @@ apr_status_t memcache_server_connect(const char* address, zeb_memcache_t** mc, a
   if (!address) return ZEB_MEMCACHE_EADDRESS;
   if (!mc || !pool) return ZEB_MEMCACHE_ECLIENT;
 
+  // Every stash and fetch comes through here: a handle for the same address
+  // is kept without parsing it again.
+  if (*mc && (*mc)->address == address && refresh_client(*mc)) return APR_SUCCESS;
+
   auto list = zeb_memcache::parse_server_list(address, pool);
   if (!list) return ZEB_MEMCACHE_EADDRESS;
-
-  if (*mc && (*mc)->address == address) {
-    if (refresh_client(*mc)) return APR_SUCCESS;
-  }
   discard_handle(mc);
 
   zeb_memcache_t* made = make_handle(address, std::move(*list), pool);
