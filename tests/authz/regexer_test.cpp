@@ -114,10 +114,15 @@ std::optional<std::tuple<apr_status_t, int, int>> match_within(const char* patte
   auto promise = std::make_shared<std::promise<std::tuple<apr_status_t, int, int>>>();
   auto result = promise->get_future();
   std::thread([promise, pattern, path] {
-    pool_t pool;
     int matched = -1;
     int score = -1;
-    const apr_status_t status = zeb_regexer__match(&matched, &score, pattern, path, pool.get());
+    apr_status_t status = APR_SUCCESS;
+    {
+      // Released before the answer is handed over: once the waiting test
+      // moves on, the process may end and tear APR down under this thread.
+      pool_t pool;
+      status = zeb_regexer__match(&matched, &score, pattern, path, pool.get());
+    }
     promise->set_value({status, matched, score});
   }).detach();
   if (result.wait_for(bound) != std::future_status::ready) return std::nullopt;
