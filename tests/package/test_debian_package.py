@@ -151,7 +151,7 @@ def test_install_enable_serve_purge(debs, zeb):
             listing[package] = run("dpkg-query", "-L", package).split()
         depends = run("dpkg-query", "-W", "-f=${Depends}", PACKAGES[0])
         for needed in ("apache2-api-20120211", "libapache2-mod-svn", "libgsoap", "libpcre2-8-0",
-                       "libsvn1", "libaprutil1", "libssl3"):
+                       "libsvn1", "libaprutil1", "libssl3", "libmemcached11"):
             assert needed in depends
         conffiles = run("dpkg-query", "-W", "-f=${Conffiles}", PACKAGES[0])
         for path in ("/etc/apache2/mods-available/authnz_zeb.load",
