@@ -7,14 +7,18 @@
 #include <http_protocol.h>
 
 #include <cstring>
+#include <string>
 
 #include "brimstack_cache.h"
 #include "brimstack_context.h"
+#include "brimstack_properties.h"
 #include "brimstack_runtime.h"
 #include "brimstack_setup.h"
 #include "brimstack_soap.h"
+#include "cache_keys.h"
 #include "copy_destination.h"
 #include "dav_svn_api.h"
+#include "scm_requestkey.h"
 #include "zeb_memcache.h"
 
 APLOG_USE_MODULE(authnz_zeb);
@@ -57,7 +61,14 @@ int validate_credentials(ctx_data* ctx, request_rec* r, const char* username, co
                          const char* repos_name) {
   int answer = kRefused;
   reset_cached_authnz_data(ctx, r);
-  const char* user_key = apr_psprintf(r->pool, "%s:%s:%s", username, password, "isvaliduser");
+  // The key names the service and repository the answer is for, and holds
+  // the password only as a digest keyed with the shared secret. Null (never
+  // cached) only when no digest can be made.
+  const std::string key = zeb::is_valid_user_key(
+      ctx->scm_listener_url, ctx->external_system_id, repos_name, username,
+      get_property(ctx->properties_hash, kSharedSecretProperty, SCM_DEFAULT_SHARED_SECRET),
+      password);
+  const char* user_key = key.empty() ? nullptr : apr_pstrdup(r->pool, key.c_str());
 
   char* cached = nullptr;
   apr_size_t cached_len = 0;

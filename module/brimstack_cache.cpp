@@ -5,12 +5,7 @@
 #include <cstring>
 
 #include "brimstack_context.h"
-
-namespace {
-
-constexpr unsigned long kRoleRecordSize = 56;
-
-}  // namespace
+#include "cache_keys.h"
 
 cache_comparison compare_connection_cache(const ctx_data* ctx, const char* username,
                                           const char* password, const char* repos_name) {
@@ -63,8 +58,9 @@ void cache_authenticated_user(ctx_data* ctx, const char* username, const char* p
 }
 
 char* get_memcache_user_key(const ctx_data* ctx, const char* repos_name, apr_pool_t* pool) {
-  return apr_psprintf(pool, "%s:%s:%s:%s:%lu", ctx->cached_username, repos_name,
-                      ctx->external_system_id, "getrolepaths", kRoleRecordSize);
+  return apr_pstrdup(pool, zeb::role_paths_key(ctx->scm_listener_url, ctx->external_system_id,
+                                               repos_name, ctx->cached_username)
+                               .c_str());
 }
 
 bool decode_isvaliduser(const char* data, apr_size_t len, int* answer) {

@@ -67,6 +67,7 @@ typedef struct ctx_data {
 inline constexpr char kUserdataKey[] = "mod_authnz_zeb_userdata_key";
 inline constexpr char kMemcachePrefix[] = "mod_authnz_zeb";
 inline constexpr char kListenerSslProperty[] = "dwmain.integration.listener_ssl";
+inline constexpr char kSharedSecretProperty[] = "dwmain.integration.security.shared_secret";
 
 inline constexpr int kMaxContextsPerConnection = 4;
 

@@ -11,6 +11,7 @@
 #include "brimstack_properties.h"
 #include "brimstack_runtime.h"
 #include "brimstack_soap.h"
+#include "cache_keys.h"
 #include "scm_requestkey.h"
 #include "service_tls.h"
 #include "zeb_memcache.h"
@@ -22,9 +23,7 @@ namespace {
 
 constexpr soap_mode kSoapMode = SOAP_C_UTFSTRING | SOAP_XML_INDENT;
 constexpr std::size_t kFaultBufferSize = 2048;
-constexpr char kExtSysIdKey[] = "extsysid";
 constexpr char kRepositoryBaseProperty[] = "subversion.repository_base";
-constexpr char kSharedSecretProperty[] = "dwmain.integration.security.shared_secret";
 // Shown of the request key in the debug log: enough to tell keys apart.
 constexpr int kShownKeyPrefix = 4;
 
@@ -88,8 +87,11 @@ int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r) {
   // No user is validated yet while the context is made; name the request's
   // user the way isValidUser will.
   const char* action = make_soap_action(r->user != nullptr ? r->user : "guest", r->pool);
+  // One entry per service, named by its endpoint.
+  const char* user_key =
+      apr_pstrdup(r->pool, zeb::external_system_id_key(ctx->scm_listener_url).c_str());
   char* cached = nullptr;
-  if (context_cache_fetch(ctx, kExtSysIdKey, &cached, nullptr, r->pool) == APR_SUCCESS) {
+  if (context_cache_fetch(ctx, user_key, &cached, nullptr, r->pool) == APR_SUCCESS) {
     *id = cached;
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Fetched getBrandingEternalSystemId() API response from memcached: [%s]", *id);
@@ -110,8 +112,7 @@ int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r) {
   // A reply without an id leaves the connection without one; there is
   // nothing to share through memcached.
   if (*id == nullptr) return OK;
-  const apr_status_t stashed =
-      context_cache_stash(ctx, kExtSysIdKey, *id, std::strlen(*id), r->pool);
+  const apr_status_t stashed = context_cache_stash(ctx, user_key, *id, std::strlen(*id), r->pool);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "%s getBrandingEternalSystemId() API response in memcached",
                 stashed == APR_SUCCESS ? "Stashed" : "Unable to stash");

@@ -13,6 +13,7 @@ sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 from brimstack_fixture import BrimstackServer  # noqa: E402
 
+from . import cache_keys  # noqa: E402
 from .httpd import Httpd, Location  # noqa: E402
 from .memcached import Memcached  # noqa: E402
 from .repositories import make_repositories, write_properties  # noqa: E402
@@ -88,6 +89,22 @@ class Deployment:
         }
         props.update(changes)
         return {k: v for k, v in props.items() if v is not None}
+
+    @property
+    def endpoint(self):
+        """The ScmListener endpoint the default properties name."""
+        return self.brimstack.url
+
+    def is_valid_user_key(self, user, password, repository="repo1",
+                          system_id=SCM_PROPERTIES_ID, secret=SHARED_SECRET):
+        return cache_keys.is_valid_user_key(self.endpoint, system_id, repository, user, secret,
+                                            password)
+
+    def role_paths_key(self, user, repository="repo1", system_id=SCM_PROPERTIES_ID):
+        return cache_keys.role_paths_key(self.endpoint, system_id, repository, user)
+
+    def external_system_id_key(self):
+        return cache_keys.external_system_id_key(self.endpoint)
 
     def location(self, path="/svn", **kwargs):
         kwargs.setdefault("properties_file", self.properties_file)

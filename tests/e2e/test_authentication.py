@@ -55,8 +55,8 @@ def test_changed_password_or_repository_resets_the_connection_cache(zeb):
             assert difference in seen
             assert "Resetting connection cache authentication and authorization data" in seen
         assert "User 'alice' authentication OK (per cache)" not in seen
-    # Only the wrong password was new to memcached.
-    assert calls(zeb.brimstack) == 2
+    # The wrong password and the other repository were new to memcached.
+    assert calls(zeb.brimstack) == 3
 
 
 def test_refusal_is_cached_in_memcached(zeb):
@@ -64,7 +64,7 @@ def test_refusal_is_cached_in_memcached(zeb):
     refused = zeb.client().request("/svn/repo1/", "alice", "wrong")
     assert refused.status == 401
     assert refused.getheader("WWW-Authenticate", "").startswith("Basic")
-    assert zeb.memcached.get("alice:wrong:isvaliduser") == b"\x01\x00\x00\x00"
+    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wrong")) == b"\x01\x00\x00\x00"
     assert calls(zeb.brimstack) == 1
 
     mark = zeb.httpd.mark()
@@ -86,7 +86,7 @@ def test_acceptance_from_memcached_on_another_connection(zeb):
     assert calls(zeb.brimstack) == 1
 
     mark = zeb.httpd.mark()
-    other = zeb.client().request("/svn/repo2/", "alice", "wonderland")
+    other = zeb.client().request("/svn/repo1/", "alice", "wonderland")
     assert other.status == 200
     assert other.getheader("ZebUserName") == "alice"
     assert "Fetched isValidUser() API response from memcached: [0 = valid]" in messages(zeb, mark)
@@ -95,10 +95,10 @@ def test_acceptance_from_memcached_on_another_connection(zeb):
 
 def test_short_memcached_value_is_a_miss(zeb):
     zeb.start()
-    zeb.memcached.set("alice:wonderland:isvaliduser", b"\x00\x00")
+    zeb.memcached.set(zeb.is_valid_user_key("alice", "wonderland"), b"\x00\x00")
     assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
     assert calls(zeb.brimstack) == 1
-    assert zeb.memcached.get("alice:wonderland:isvaliduser") == b"\x00\x00\x00\x00"
+    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wonderland")) == b"\x00\x00\x00\x00"
 
 
 def test_user_not_set_by_another_module_is_the_credentials_user(zeb):
@@ -155,7 +155,7 @@ def test_unreachable_server_refuses_and_silent_server_fails(zeb):
     failures = [m for level, m in zeb.httpd.messages_since(mark)
                 if level == "error" and m.startswith("isValidUser() API FAILED: ")]
     assert failures
-    assert zeb.memcached.get("alice:wonderland:isvaliduser") is None
+    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wonderland")) is None
 
 
 def test_server_slower_than_timeout_gives_500(zeb):
@@ -165,7 +165,7 @@ def test_server_slower_than_timeout_gives_500(zeb):
     response = zeb.client().request("/svn/repo1/", "alice", "wonderland")
     assert response.status == 500
     assert any(m.startswith("isValidUser() API FAILED: ") for m in messages(zeb, mark))
-    assert zeb.memcached.get("alice:wonderland:isvaliduser") is None
+    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wonderland")) is None
 
 
 def test_service_fault_refuses_without_caching(zeb):
@@ -173,7 +173,7 @@ def test_service_fault_refuses_without_caching(zeb):
     zeb.brimstack.misbehave("isValidUser", "fault", faultstring="directory down")
     response = zeb.client().request("/svn/repo1/", "alice", "wonderland")
     assert response.status == 401
-    assert zeb.memcached.get("alice:wonderland:isvaliduser") is None
+    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wonderland")) is None
     assert any(level == "error" and "directory down" in m
                for level, m in zeb.httpd.module_lines())
 
@@ -194,9 +194,9 @@ def test_unreachable_memcached_leaves_the_service_in_charge(zeb):
 def test_memcached_entries_expire_after_the_configured_ttl(zeb):
     zeb.start(locations=[zeb.location(memcache_ttl="1")])
     assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
-    assert zeb.memcached.get("alice:wonderland:isvaliduser") is not None
+    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wonderland")) is not None
     time.sleep(2.1)
-    assert zeb.memcached.get("alice:wonderland:isvaliduser") is None
+    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wonderland")) is None
     assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
     assert calls(zeb.brimstack) == 2
 

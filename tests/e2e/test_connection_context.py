@@ -29,7 +29,7 @@ def test_external_system_id_from_service_then_memcached(zeb):
         "subversion_branding.repository_uri": "/SVN"}))
     assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
     assert zeb.brimstack.counters()["getBrandingExternalSystemId"] == 1
-    assert zeb.memcached.get("extsysid") == EXTERNAL_SYSTEM_ID.encode()
+    assert zeb.memcached.get(zeb.external_system_id_key()) == EXTERNAL_SYSTEM_ID.encode()
     (branding,) = [c for c in zeb.brimstack.requests()
                    if c["operation"] == "getBrandingExternalSystemId"]
     assert branding["soap_action"].strip('"') == "alice:ScmListener"
@@ -43,7 +43,7 @@ def test_external_system_id_from_service_then_memcached(zeb):
 
 
 def test_external_system_id_from_memcached_alone(zeb):
-    zeb.memcached.set("extsysid", b"cached-id")
+    zeb.memcached.set(zeb.external_system_id_key(), b"cached-id")
     zeb.start(properties=zeb.default_properties(**{
         "subversion_branding.repository_uri": "/svn"}))
     assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 200
@@ -58,7 +58,7 @@ def test_branding_service_failure_fails_the_request(zeb):
     assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 500
     assert any(level == "error" and m.startswith("getBrandingEternalSystemId() API FAILED: ")
                for level, m in zeb.httpd.module_lines())
-    assert zeb.memcached.get("extsysid") is None
+    assert zeb.memcached.get(zeb.external_system_id_key()) is None
 
 
 def test_properties_file_parsing(zeb):
@@ -130,4 +130,5 @@ def test_wrong_shared_secret_is_refused_by_the_service(zeb):
     zeb.start(properties=zeb.default_properties(**{
         "dwmain.integration.security.shared_secret": "not-the-secret"}))
     assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 401
-    assert zeb.memcached.get("alice:wonderland:isvaliduser") is None
+    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wonderland",
+                                                   secret="not-the-secret")) is None

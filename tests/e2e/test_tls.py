@@ -46,4 +46,4 @@ def test_https_service_from_concurrent_connections(zeb_tls):
 def test_wrong_password_over_https(zeb_tls):
     zeb_tls.start()
     assert zeb_tls.client().request("/svn/repo1/", "alice", "wrong").status == 401
-    assert zeb_tls.memcached.get("alice:wrong:isvaliduser") == b"\x01\x00\x00\x00"
+    assert zeb_tls.memcached.get(zeb_tls.is_valid_user_key("alice", "wrong")) == b"\x01\x00\x00\x00"

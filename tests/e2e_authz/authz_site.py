@@ -49,11 +49,6 @@ def password(user):
     return ALL_USERS[user]["password"]
 
 
-def role_paths_key(user, external_system_id="scm-file-id", repository="repo1"):
-    """The memcached user key of a user's role paths."""
-    return "%s:%s:%s:getrolepaths:56" % (user, repository, external_system_id)
-
-
 def record(role_id, pbps):
     """One stored role-paths record."""
     strings = b"".join(p.encode() + b"\0" for p in pbps)

@@ -3,7 +3,7 @@ memcached, and the choice and fallback between the two operations."""
 
 import pytest
 
-from authz_site import LONG_ROLE_ID, record, role_paths_key
+from authz_site import LONG_ROLE_ID, record
 
 FETCHED = "Fetched getRolePaths()/getRolePathsList() API response from memcached"
 
@@ -34,7 +34,7 @@ def test_second_connection_takes_role_paths_from_memcached(site):
 def test_answer_is_stored_only_when_it_can_be_read_back_whole(site, user, stored):
     site.start()
     site.request(user, "/trunk/README")
-    assert site.zeb.memcached.get(role_paths_key(user)) == stored
+    assert site.zeb.memcached.get(site.zeb.role_paths_key(user)) == stored
 
 
 def test_unstorable_answer_still_decides_the_connection(site):
@@ -56,10 +56,10 @@ def test_unstorable_answer_still_decides_the_connection(site):
 ])
 def test_malformed_stored_value_is_replaced_by_the_service_answer(site, value):
     site.start()
-    site.zeb.memcached.set(role_paths_key("reader"), value)
+    site.zeb.memcached.set(site.zeb.role_paths_key("reader"), value)
     assert site.request("reader", "/trunk/README").status == 200
     assert site.calls("getRolePathsList") == 1
-    assert site.zeb.memcached.get(role_paths_key("reader")) == record("301", ["view:/"])
+    assert site.zeb.memcached.get(site.zeb.role_paths_key("reader")) == record("301", ["view:/"])
 
 
 def test_role_paths_list_failure_falls_back_to_role_paths(site):
@@ -73,7 +73,7 @@ def test_role_paths_list_failure_falls_back_to_role_paths(site):
     assert ("debug", "Stashed getRolePaths() API response in memcached") in seen
     assert site.calls("getRolePaths") == 1
     # The strings of all roles, filed under one role.
-    stored = site.zeb.memcached.get(role_paths_key("dev"))
+    stored = site.zeb.memcached.get(site.zeb.role_paths_key("dev"))
     assert stored.startswith(b"NONE\0")
     assert site.request("dev", "/trunk/secret/key.txt").status == 403
 
@@ -86,7 +86,7 @@ def test_use_role_paths_api_asks_only_get_role_paths(site, role_paths_fails, sta
     assert site.request("reader", "/trunk/README").status == status
     assert site.calls("getRolePathsList") == 0
     assert site.calls("getRolePaths") == 1
-    stored = site.zeb.memcached.get(role_paths_key("reader"))
+    stored = site.zeb.memcached.get(site.zeb.role_paths_key("reader"))
     assert stored == (None if role_paths_fails else record("NONE", ["view:/"]))
 
 

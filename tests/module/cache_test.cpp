@@ -5,6 +5,7 @@
 #include "apr_pool_test.h"
 #include "brimstack_cache.h"
 #include "brimstack_context.h"
+#include "cache_keys.h"
 
 namespace {
 
@@ -129,7 +130,32 @@ TEST_F(module_cache, IsValidUserValues) {
 TEST_F(module_cache, RolePathsUserKey) {
   ctx_->cached_username = "alice";
   ctx_->external_system_id = "exsy1001";
-  EXPECT_STREQ("alice:repo1:exsy1001:getrolepaths:56", get_memcache_user_key(ctx_, "repo1", pool_));
+  ctx_->scm_listener_url = "http://h:8080/qv-soap/services/ScmListener";
+  EXPECT_STREQ(
+      "alice:repo1:exsy1001:getrolepaths:56:http%3A//h%3A8080/qv-soap/services/ScmListener",
+      get_memcache_user_key(ctx_, "repo1", pool_));
+}
+
+TEST(cache_keys, EveryInputOfAnAnswerChangesItsKey) {
+  // RFC 4231, test case 2.
+  EXPECT_EQ("5bdcc146bf60754e6a042426089575c75a003f089d2739839dec58b964ec3843",
+            zeb::password_digest("Jefe", "what do ya want for nothing?"));
+  const std::string key = zeb::is_valid_user_key("http://a", "sys", "repo1", "alice", "s", "pw");
+  EXPECT_EQ("alice:" + zeb::password_digest("s", "pw") + ":isvaliduser:repo1:sys:http%3A//a", key);
+  const std::string others[] = {
+      zeb::is_valid_user_key("http://b", "sys", "repo1", "alice", "s", "pw"),
+      zeb::is_valid_user_key("http://a", "sys2", "repo1", "alice", "s", "pw"),
+      zeb::is_valid_user_key("http://a", "sys", "repo2", "alice", "s", "pw"),
+      zeb::is_valid_user_key("http://a", "sys", "repo1", "bob", "s", "pw"),
+      zeb::is_valid_user_key("http://a", "sys", "repo1", "alice", "s2", "pw"),
+      zeb::is_valid_user_key("http://a", "sys", "repo1", "alice", "s", "pw2"),
+      zeb::is_valid_user_key("http://a", nullptr, "repo1", "alice", "s", "pw"),
+  };
+  for (const std::string& other : others) EXPECT_NE(key, other);
+  // A separator inside a name cannot move a field into its neighbour.
+  EXPECT_NE(zeb::role_paths_key("http://a", "sys", "b:c", "a"),
+            zeb::role_paths_key("http://a", "sys", "c", "a:b"));
+  EXPECT_NE(zeb::external_system_id_key("http://a"), zeb::external_system_id_key("http://b"));
 }
 
 TEST_F(module_cache, DirConfigBaseUriAndTtl) {
