@@ -8,6 +8,7 @@
 #include "zeb_accel.h"
 #include "zeb_authorizer.h"
 #include "zeb_compiled_wildcard.h"
+#include "zeb_explain.h"
 #include "zeb_matcher.h"
 #include "zeb_pattern.h"
 #include "zeb_scanned_path.h"
@@ -46,15 +47,22 @@ int count_components(const char* path) {
   return count;
 }
 
-absolute_scores_t scan_absolute(const apr_array_header_t* list, pbp_access_t required,
-                                const char* path) {
+// The first entry of the list, deepest first, that covers path.
+const pbp_item_t* covering_entry(const apr_array_header_t* list, const char* path) {
   for (int i = 0; i < list->nelts; ++i) {
     const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
     if (item != nullptr && item->path != nullptr && svn_dirent_is_ancestor(item->path, path)) {
-      return scores_of(item, count_components(item->path), required);
+      return item;
     }
   }
-  return {};
+  return nullptr;
+}
+
+absolute_scores_t scan_absolute(const apr_array_header_t* list, pbp_access_t required,
+                                const char* path) {
+  const pbp_item_t* cover = covering_entry(list, path);
+  return cover != nullptr ? scores_of(cover, count_components(cover->path), required)
+                          : absolute_scores_t{};
 }
 
 // The answer is yes exactly when
@@ -136,6 +144,24 @@ int decide_fast(const zeb::absolute_index* index, const zeb::wildcard_set* wildc
   return decide(absolute, ceiling, best);
 }
 
+struct wildcard_score_t {
+  int score;    // the score counted, or zeb::kNoMatch
+  bool failed;  // the library gave up and the score is assumed
+};
+
+// A wildcard's score on path by translating and running its pattern.
+wildcard_score_t plain_wildcard_score(const char* pattern, const char* path, bool grants,
+                                      int ceiling) {
+  const int score = zeb::match_pattern(pattern, path);
+  if (score != zeb::kMatchFailed) return {score, false};
+  // As the precompiled wildcards do: a path without the pattern's literal
+  // parts cannot match, whatever the library says.
+  const zeb::literal_parts_t parts = zeb::literal_parts(pattern);
+  if (!zeb::literals_occur(parts, path)) return {zeb::kNoMatch, false};
+  const int counted = counted_score(score, grants, highest_score(parts.max_score, ceiling));
+  return {counted, counted != zeb::kNoMatch};
+}
+
 // Lists made elsewhere, or relative paths: the plain algorithm, translating
 // and compiling each wildcard again.
 int decide_plain(const apr_array_header_t* absolute_list, const apr_array_header_t* wildcards,
@@ -147,15 +173,7 @@ int decide_plain(const apr_array_header_t* absolute_list, const apr_array_header
     for (int i = 0; i < wildcards->nelts && best_score < enough; ++i) {
       const pbp_item_t* item = APR_ARRAY_IDX(wildcards, i, const pbp_item_t*);
       if (item == nullptr || (item->permission >= required) != grants) continue;
-      int score = zeb::match_pattern(item->path, path);
-      if (score == zeb::kMatchFailed) {
-        // As the precompiled wildcards do: a path without the pattern's
-        // literal parts cannot match, whatever the library says.
-        const zeb::literal_parts_t parts = zeb::literal_parts(item->path);
-        score = zeb::literals_occur(parts, path)
-                    ? counted_score(score, grants, highest_score(parts.max_score, ceiling))
-                    : zeb::kNoMatch;
-      }
+      const int score = plain_wildcard_score(item->path, path, grants, ceiling).score;
       if (score > floor) best_score = std::max(best_score, score);
     }
     return best_score;
@@ -246,3 +264,42 @@ bool grants_subtree(const role_processed_pbps_t& role, pbp_access_t required, co
 }
 
 }  // namespace zeb
+
+extern "C" void zeb_explain_access(zeb_explanation_t* explanation,
+                                   const apr_array_header_t* sorted_absolute_pbps,
+                                   const apr_array_header_t* unsorted_wildcard_pbps,
+                                   pbp_access_t required_access, const char* path,
+                                   apr_pool_t* pool) {
+  zeb_explanation_t& out = *explanation;
+  out = zeb_explanation_t{};
+  out.wildcards = apr_array_make(pool, 4, sizeof(zeb_wildcard_match_t));
+  out.absolute_grant = out.absolute_revoke = out.wildcard_grant = out.wildcard_revoke = -1;
+  if (path == nullptr || sorted_absolute_pbps == nullptr || unsorted_wildcard_pbps == nullptr) {
+    return;
+  }
+  out.absolute = covering_entry(sorted_absolute_pbps, path);
+  const absolute_scores_t absolute =
+      out.absolute != nullptr
+          ? scores_of(out.absolute, count_components(out.absolute->path), required_access)
+          : absolute_scores_t{};
+  out.absolute_depth = out.absolute != nullptr ? count_components(out.absolute->path) : -1;
+  out.absolute_grant = absolute.grant;
+  out.absolute_revoke = absolute.revoke;
+
+  const int ceiling = component_count(path);
+  for (int i = 0; i < unsorted_wildcard_pbps->nelts; ++i) {
+    const pbp_item_t* item = APR_ARRAY_IDX(unsorted_wildcard_pbps, i, const pbp_item_t*);
+    if (item == nullptr) continue;
+    const bool grants = item->permission >= required_access;
+    const wildcard_score_t score = plain_wildcard_score(item->path, path, grants, ceiling);
+    if (score.score < 0) continue;
+    APR_ARRAY_PUSH(out.wildcards, zeb_wildcard_match_t) = {item, score.score, grants ? 1 : 0,
+                                                           score.failed ? 1 : 0};
+    int& best = grants ? out.wildcard_grant : out.wildcard_revoke;
+    best = std::max(best, score.score);
+  }
+  // The decision's own weighing, given every score at once.
+  out.granted = decide(absolute, ceiling, [&](bool grants, int, int) {
+    return grants ? out.wildcard_grant : out.wildcard_revoke;
+  });
+}

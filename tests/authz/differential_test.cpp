@@ -11,6 +11,7 @@
 #include "reference_engine.h"
 #include "zeb_authorizer.h"
 #include "zeb_compiled_wildcard.h"
+#include "zeb_explain.h"
 #include "zeb_matcher.h"
 
 namespace {
@@ -145,6 +146,9 @@ TEST(AuthzDifferential, DecisionsMatchTheReference) {
                         << describe(raw, required, path);
         }
         if (check_foreign) {
+          zeb_explanation_t why;
+          zeb_explain_access(&why, absolute, wildcards, required, path.c_str(), pool.get());
+          EXPECT_EQ(why.granted, want) << "explanation: " << describe(raw, required, path);
           EXPECT_EQ(has_non_recursive_access(foreign_absolute, foreign_wildcards, required,
                                              path.c_str(), pool.get()),
                     want)

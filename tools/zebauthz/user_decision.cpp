@@ -1,0 +1,86 @@
+#include "user_decision.h"
+
+namespace zebauthz {
+
+pbp_access_t combined_global_access(const apr_array_header_t* store) {
+  pbp_access_t global = PBP_UNKNOWN;
+  for (int i = 0; i < store->nelts; ++i) {
+    const auto* role = APR_ARRAY_IDX(store, i, const role_processed_pbps_t*);
+    if (role->role_global_access > global) global = role->role_global_access;
+  }
+  return global;
+}
+
+user_decision decide_node(const apr_array_header_t* store, pbp_access_t required,
+                          const std::string& path, apr_pool_t* pool) {
+  user_decision decision{required, path, false, decided_by::no_role, combined_global_access(store),
+                         nullptr,  {}};
+  // As the driver: global commit grants every request, otherwise a global
+  // access that includes the action grants it.
+  if (decision.global_access >= PBP_COMMIT_ACCESS || required <= decision.global_access) {
+    decision.granted = true;
+    decision.basis = decided_by::global_access;
+    for (int i = 0; i < store->nelts && decision.deciding_role == nullptr; ++i) {
+      const auto* role = APR_ARRAY_IDX(store, i, const role_processed_pbps_t*);
+      if (role->role_global_access == decision.global_access) decision.deciding_role = role;
+    }
+    return decision;
+  }
+  for (int i = 0; i < store->nelts; ++i) {
+    auto* role = APR_ARRAY_IDX(store, i, role_processed_pbps_t*);
+    role_decision consulted{role, required == PBP_NO_ACCESS, {}};
+    if (!consulted.granted) {
+      consulted.granted =
+          has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
+                                   required, path.c_str(), pool) != 0;
+      zeb_explain_access(&consulted.why, role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
+                         required, path.c_str(), pool);
+    }
+    decision.roles.push_back(consulted);
+    if (consulted.granted) {
+      decision.granted = true;
+      decision.basis = decided_by::role;
+      decision.deciding_role = role;
+      return decision;
+    }
+  }
+  return decision;
+}
+
+namespace {
+
+// The matching wildcard that counted with score and the given effect.
+const zeb_wildcard_match_t* wildcard_with(const zeb_explanation_t& why, int score, bool grants) {
+  for (int i = 0; i < why.wildcards->nelts; ++i) {
+    const auto& match = APR_ARRAY_IDX(why.wildcards, i, zeb_wildcard_match_t);
+    if (match.score == score && (match.grants != 0) == grants) return &match;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+deciding_rule rule_of(const role_decision& decision) {
+  const zeb_explanation_t& why = decision.why;
+  if (why.wildcards == nullptr) return {};
+  // The rule that wins the weighing: an absolute grant when it is at least
+  // as deep as every revoke, else the deepest wildcard grant; for a refusal
+  // the deepest revoke, an absolute one on a tie.
+  bool absolute = false;
+  bool grants = decision.granted;
+  int score = -1;
+  if (decision.granted) {
+    absolute = why.absolute_grant >= 0 && why.absolute_grant >= why.wildcard_revoke &&
+               why.absolute_grant >= why.absolute_revoke;
+    score = absolute ? why.absolute_grant : why.wildcard_grant;
+  } else {
+    absolute = why.absolute_revoke >= why.wildcard_revoke && why.absolute_revoke >= 0;
+    score = absolute ? why.absolute_revoke : why.wildcard_revoke;
+  }
+  if (score < 0) return {};
+  if (absolute) return {why.absolute, false, score};
+  const zeb_wildcard_match_t* match = wildcard_with(why, score, grants);
+  return match != nullptr ? deciding_rule{match->item, true, score} : deciding_rule{};
+}
+
+}  // namespace zebauthz
