@@ -190,7 +190,12 @@ void populate_rolepaths_pbps(char** raw_pbps, int num_raw_pbps,
   for (int i = 0; raw_pbps != nullptr && i < num_raw_pbps; ++i) {
     const char* raw = raw_pbps[i];
     const char* colon = raw != nullptr ? std::strchr(raw, ':') : nullptr;
-    if (colon == nullptr) continue;
+    if (colon == nullptr) {
+      // It applies nowhere, yet its author meant to restrict something: the
+      // role's global access must not stay above none.
+      global = PBP_NO_ACCESS;
+      continue;
+    }
     const char* canonical = colon + 1;
     if (!is_canonical_absolute(canonical)) {
       svn_pool_clear(scratch);

@@ -59,7 +59,8 @@ int has_non_recursive_access(apr_array_header_t* sorted_absolute_pbps,
                              apr_array_header_t* unsorted_wildcard_pbps,
                              pbp_access_t required_access, const char* path, apr_pool_t* pool);
 
-// Recomputes the global access from the two lists.
+// Recomputes the global access from the two lists. Strings without ':' are in
+// neither list; processing lowers the stored value to none for them.
 pbp_access_t determine_global_access(apr_array_header_t* sorted_absolute_pbps,
                                      apr_array_header_t* unsorted_wildcard_pbps);
 

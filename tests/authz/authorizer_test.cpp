@@ -9,6 +9,7 @@
 
 #include "authz_test_support.h"
 #include "zeb_authorizer.h"
+#include "zeb_pbp_usability.h"
 
 namespace {
 
@@ -40,7 +41,6 @@ TEST(AuthzProcessing, BuildsListsAndGlobalAccess) {
   constexpr auto N = PBP_NO_ACCESS;
   const processing_case_t cases[] = {
       {{}, {}, {}, C},
-      {{"junk", "no colon at all"}, {}, {}, C},
       {{"commit:/a", "view:/a/"}, {{"/a", V}}, {}, V},
       {{"view:/a/**", "commit:/a"}, {{"/a", V}}, {}, V},
       {{"view:/**"}, {{"/", V}}, {}, V},
@@ -83,6 +83,46 @@ TEST(AuthzProcessing, BuildsListsAndGlobalAccess) {
     EXPECT_EQ(determine_global_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps),
               c.global);
   }
+}
+
+TEST(AuthzProcessing, StringWithoutColonLowersOnlyTheStoredGlobalAccess) {
+  pool_t pool;
+  role_processed_pbps_t* role = processed_role({"commit:/", "view /trunk"}, pool.get());
+  EXPECT_EQ(entries_of(role->sorted_absolute_pbps), (entries_t{{"/", PBP_COMMIT_ACCESS}}));
+  EXPECT_EQ(role->unsorted_wildcard_pbps->nelts, 0);
+  EXPECT_EQ(role->role_global_access, PBP_NO_ACCESS);
+  EXPECT_EQ(determine_global_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps),
+            PBP_COMMIT_ACCESS);
+}
+
+TEST(AuthzProcessing, TellsUsableStringsFromOthers) {
+  const struct {
+    const char* raw;
+    zeb_pbp_verdict_t verdict;
+  } cases[] = {
+      {"view:/", ZEB_PBP_USABLE},
+      {"commit://a//b/./", ZEB_PBP_USABLE},
+      {"none:/a/**", ZEB_PBP_USABLE},
+      {"view:/a/*/b\\*.c", ZEB_PBP_USABLE},
+      {"view:/a:b", ZEB_PBP_USABLE},
+      {"view /trunk", ZEB_PBP_NO_ACTION},
+      {nullptr, ZEB_PBP_NO_ACTION},
+      {"View:/x", ZEB_PBP_UNKNOWN_ACTION},
+      {":/x", ZEB_PBP_UNKNOWN_ACTION},
+      {"viewer:/x", ZEB_PBP_UNKNOWN_ACTION},
+      {"none:secret", ZEB_PBP_RELATIVE_PATH},
+      {"commit:", ZEB_PBP_RELATIVE_PATH},
+      {"none:/secret/**x", ZEB_PBP_BAD_PATTERN},
+      {"view:/foo**", ZEB_PBP_BAD_PATTERN},
+  };
+  pool_t pool;
+  for (const auto& c : cases) {
+    EXPECT_EQ(zeb_pbp_verdict(c.raw, pool.get()), c.verdict) << (c.raw ? c.raw : "(null)");
+  }
+  const char* const mixed[] = {"junk", "none:x", "view:/"};
+  EXPECT_EQ(zeb_pbps_have_usable(mixed, 3, pool.get()), 1);
+  EXPECT_EQ(zeb_pbps_have_usable(mixed, 2, pool.get()), 0);
+  EXPECT_EQ(zeb_pbps_have_usable(nullptr, 0, pool.get()), 0);
 }
 
 TEST(AuthzProcessing, ProcessesOnceAndReleasesRawStrings) {

@@ -2,7 +2,9 @@
 // randomly generated roles and paths (fixed seed, so failures reproduce).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -127,7 +129,13 @@ TEST(AuthzDifferential, DecisionsMatchTheReference) {
     apr_array_header_t* wildcards = role->unsorted_wildcard_pbps;
 
     EXPECT_EQ(role->role_global_access, expected.global_access) << testing::PrintToString(raw);
-    EXPECT_EQ(determine_global_access(absolute, wildcards), expected.global_access);
+    // The lists hold nothing of a string without ':', which lowers only the
+    // stored value.
+    std::vector<std::string> listed;
+    std::copy_if(raw.begin(), raw.end(), std::back_inserter(listed),
+                 [](const std::string& s) { return s.find(':') != std::string::npos; });
+    EXPECT_EQ(determine_global_access(absolute, wildcards),
+              zeb::reference::parse_role(listed, pool.get()).global_access);
 
     const bool check_foreign = r % 4 == 0;
     apr_array_header_t* foreign_absolute = foreign_copy(absolute, pool.get());

@@ -31,7 +31,11 @@ role parse_role(const std::vector<std::string>& raw_pbps, apr_pool_t* pool) {
   apr_pool_t* scratch = svn_pool_create(pool);
   for (const std::string& raw : raw_pbps) {
     const size_t colon = raw.find(':');
-    if (colon == std::string::npos) continue;
+    if (colon == std::string::npos) {
+      // Unlike the plain model, which skipped such a string entirely.
+      result.global_access = PBP_NO_ACCESS;
+      continue;
+    }
     std::string path = svn_dirent_canonicalize(raw.c_str() + colon + 1, scratch);
     const pbp_access_t permission = permission_of(raw);
     const size_t star = path.find('*');
