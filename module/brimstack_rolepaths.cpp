@@ -9,6 +9,7 @@
 #include "brimstack_setup.h"
 #include "brimstack_soap.h"
 #include "role_paths_record.h"
+#include "role_screening.h"
 #include "role_store.h"
 #include "scm_role_entries.h"
 #include "scm_role_paths_list.h"
@@ -96,6 +97,23 @@ int retrieve(const role_paths_operation& op, ctx_data* ctx, request_rec* r, cons
   return 0;
 }
 
+// A role without a usable PBP grants nothing, so it is left out; every
+// string that cannot be used is named so that an administrator can mend it.
+apr_array_header_t* usable_roles_of(const apr_array_header_t* pbps_with_roles, request_rec* r,
+                                    apr_pool_t* pool) {
+  auto report = [r](const char* role_id, const char* pbp, zeb_pbp_verdict_t verdict) {
+    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "Role '%s' holds an unusable PBP '%s' (%s)",
+                  role_id ? role_id : "(unknown)", pbp, zeb_pbp_verdict_text(verdict));
+  };
+  apr_array_header_t* usable = usable_roles(pbps_with_roles, report, pool);
+  if (usable->nelts < pbps_with_roles->nelts && APLOGrdebug(r)) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                  "%d of %d roles hold no usable PBP; they grant nothing",
+                  pbps_with_roles->nelts - usable->nelts, pbps_with_roles->nelts);
+  }
+  return usable;
+}
+
 }  // namespace
 
 int get_role_paths_list(ctx_data* ctx, request_rec* r, const char* repos_name,
@@ -136,6 +154,7 @@ int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec*,
                   "memcached; contacting Brimstack");
     if (int rc = get_pbps(&pbps_with_roles, ctx, r, repos_name, temp_pool); rc != 0) return rc;
   }
-  ctx->role_pbps = make_role_store(pbps_with_roles, ctx->role_store_pool);
+  ctx->role_pbps =
+      make_role_store(usable_roles_of(pbps_with_roles, r, temp_pool), ctx->role_store_pool);
   return OK;
 }

@@ -39,6 +39,13 @@ AUTHZ_USERS = {
                    {"pbps": ["view:/", "commit:/branches"]}),
     "reader": _user("readerpw", {"id": "301", "pbps": ["view:/"]}),
     "norole": _user("norolepw"),
+    # Roles whose strings hold nothing usable, beside one that has something.
+    "unusable": _user("unusablepw", {"id": "401", "pbps": ["view /trunk", "none:secret"]},
+                      {"id": "402", "pbps": []}),
+    # Known in repo2 without any role there.
+    "outsider": {"password": "outsiderpw", "repositories": {"repo2": []}},
+    "partly": _user("partlypw", {"id": "403", "pbps": [
+        "view:/", "none:/trunk/secret/**x", "read:/trunk/src"]}),
     "longid": _user("longidpw", {"id": LONG_ROLE_ID, "pbps": ["view:/", "none:/trunk/secret"]}),
 }
 

@@ -3,7 +3,7 @@ memcached, and the choice and fallback between the two operations."""
 
 import pytest
 
-from authz_site import LONG_ROLE_ID, record
+from authz_site import LONG_ROLE_ID, password, record
 
 FETCHED = "Fetched getRolePaths()/getRolePathsList() API response from memcached"
 
@@ -98,3 +98,38 @@ def test_failed_retrieval_is_retried_on_the_same_connection(site):
     assert client.request("/svn/repo1/trunk/README", "reader", "readerpw").status == 500
     assert client.request("/svn/repo1/trunk/README", "reader", "readerpw").status == 200
     assert site.calls("getRolePaths") == 2
+
+
+@pytest.mark.parametrize("user, stored, repository, read, write", [
+    ("unusable", None, "repo1", 403, 403),
+    # An empty getRolePaths answer: one role without PBPs.
+    ("outsider", None, "repo2", 403, 403),
+    ("reader", record("NONE", []), "repo1", 403, 403),
+    # A stored role without PBPs beside a usable one adds nothing.
+    ("reader", record("301", ["view:/"]) + b"\0" * 56, "repo1", 200, 403),
+    ("partly", None, "repo1", 200, 403),
+], ids=["unusable-strings", "empty-answer", "stored-empty-role", "stored-empty-role-beside-another",
+        "partly-usable"])
+def test_role_without_usable_pbps_grants_nothing(site, user, stored, repository, read, write):
+    site.start(properties=site.zeb.default_properties(
+        **{"svn.authnz.use_role_paths_api": "on" if repository == "repo2" else None}))
+    if stored is not None:
+        site.zeb.memcached.set(site.zeb.role_paths_key(user), stored)
+    base = "/svn/%s/trunk" % repository
+    client = site.zeb.client()
+    assert client.request(base, user, password(user), method="OPTIONS").status == read
+    listed = client.request(base, user, password(user), method="PROPFIND",
+                            headers={"Depth": "0"}).status
+    assert listed == (207 if read == 200 else 403)
+    assert client.request(base + "/x", user, password(user), method="PROPPATCH").status == write
+
+
+def test_each_unusable_string_is_named_once_per_load(site):
+    site.start()
+    mark = site.mark()
+    assert site.request("partly", "/trunk/README").status == 200
+    seen = site.zeb.httpd.messages_since(mark)
+    warned = [m for level, m in seen if level == "warn" and "unusable PBP" in m]
+    assert warned == [
+        "Role '403' holds an unusable PBP 'none:/trunk/secret/**x' (pattern cannot be translated)",
+        "Role '403' holds an unusable PBP 'read:/trunk/src' (unknown action)"]

@@ -2,9 +2,12 @@
 // store decides once the retrieval's scratch memory is gone.
 #include "role_store.h"
 
+#include "role_screening.h"
+
 #include <apr_general.h>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "zeb_authorizer.h"
@@ -88,6 +91,45 @@ TEST_F(RoleStoreTest, StoreOutlivesTheRetrievalAndDecidesPerRole) {
   }
   EXPECT_EQ(role_at(store, 2)->role_global_access, PBP_COMMIT_ACCESS);
   EXPECT_EQ(role_at(store, 0)->role_global_access, PBP_NO_ACCESS);
+}
+
+// What the connection keeps of an answer: only roles with something usable;
+// every string that cannot be used is reported once, with its role.
+TEST_F(RoleStoreTest, RolesWithoutUsablePbpsAreLeftOutAndTheirStringsReported) {
+  const struct {
+    std::vector<answer_role> answer;
+    std::vector<std::string> kept;
+    std::vector<std::string> reported;  // "role|pbp|verdict"
+  } cases[] = {
+      {{{"NONE", {}}}, {}, {}},
+      {{{"1", {"view /trunk"}}}, {}, {"1|view /trunk|1"}},
+      {{{"1", {"none:secret", "none:/secret/**x", "read:/x"}}, {"2", {"view:/"}}},
+       {"2"},
+       {"1|none:secret|3", "1|none:/secret/**x|4", "1|read:/x|2"}},
+      // One usable PBP keeps the role; the others are still named.
+      {{{nullptr, {"commit:/", "view:trunk"}}}, {"(none)"}, {"(none)|view:trunk|3"}},
+      {{{"3", {"none:/trunk", "view:/a/**", "commit:/b/*.c"}}}, {"3"}, {}},
+  };
+  for (const auto& c : cases) {
+    apr_array_header_t* retrieved = apr_array_make(store_pool_, 4, sizeof(zeb_role_t*));
+    for (const auto& role : c.answer) {
+      add_answer_role(role.id, role.pbps.data(), static_cast<int>(role.pbps.size()), retrieved,
+                      nullptr, store_pool_);
+    }
+    std::vector<std::string> reported;
+    const auto report = [&](const char* id, const char* pbp, zeb_pbp_verdict_t verdict) {
+      reported.push_back(std::string(id ? id : "(none)") + "|" + pbp + "|" +
+                         std::to_string(verdict));
+    };
+    const apr_array_header_t* usable = usable_roles(retrieved, report, store_pool_);
+    std::vector<std::string> kept;
+    for (int i = 0; i < usable->nelts; ++i) {
+      const char* id = APR_ARRAY_IDX(usable, i, const zeb_role_t*)->repoRoleId;
+      kept.push_back(id ? id : "(none)");
+    }
+    EXPECT_EQ(kept, c.kept);
+    EXPECT_EQ(reported, c.reported);
+  }
 }
 
 }  // namespace
