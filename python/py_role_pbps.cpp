@@ -7,6 +7,7 @@
 
 #include "py_text.h"
 #include "zeb_authorizer.h"
+#include "zeb_pbp_usability.h"
 
 namespace zeb::python {
 namespace {
@@ -47,6 +48,12 @@ bool add_role_pbps(PyObject* role_id_ob, PyObject* list_ob, apr_array_header_t* 
   for (Py_ssize_t i = 0; i < count; ++i) {
     raw_pbps[i] = make_string_from_ob(PyList_GET_ITEM(list_ob, i), raw_pool, "Not a string");
     if (raw_pbps[i] == nullptr) return false;
+  }
+  // As in the httpd module: a role with nothing usable grants nothing, where
+  // the engine would read it as restricting nothing.
+  if (!zeb_pbps_have_usable(raw_pbps, static_cast<int>(count), raw_pool)) {
+    apr_pool_destroy(raw_pool);
+    return true;
   }
 
   auto role =

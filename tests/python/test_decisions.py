@@ -20,7 +20,7 @@ DECISIONS = [
     (WORKED, "/trunkx", COMMIT, 0),
     (PROJ, "/proj/x/src/hidden/y", VIEW, 0),
     (PROJ, "/proj/x/src/a", COMMIT, 1),
-    ([], "/x", COMMIT, 1),
+    ([], "/x", COMMIT, 0),
     (["view:/a/*/b"], "/x", COMMIT, 1),
     (["view:/a/*/b"], "/a/x/b", COMMIT, 0),
     (["view:/a/*/b"], "/a/x/b/c", VIEW, 1),
@@ -32,7 +32,7 @@ DECISIONS = [
     (["view:/**"], "/", COMMIT, 0),
     (["commit:/a", "view:/a/"], "/a/b", COMMIT, 0),
     (["none:/", "none:/*"], "/x", NONE, 1),
-    (["view:trunk"], "/trunk", COMMIT, 1),
+    (["view:trunk", "view:/x"], "/trunk", COMMIT, 1),
     (["none:/foo**", "commit:/"], "/fo", COMMIT, 1),
     (["view:/a:b"], "/a:b", COMMIT, 0),
 ]
@@ -40,11 +40,12 @@ DECISIONS = [
 # (PBPs of one role, its global access)
 GLOBAL_ACCESS = [
     (WORKED, NONE),
-    ([], COMMIT),
-    (["junk", "no colon at all"], COMMIT),
+    ([], NONE),
+    (["junk", "no colon at all"], NONE),
+    (["commit:/", "junk"], NONE),
     (["commit:/a", "view:/a/"], VIEW),
     (["none:/hidden", "View:/x", "x:/y"], NONE),
-    (["view:trunk", "commit:"], VIEW),
+    (["view:trunk", "commit:", "commit:/"], VIEW),
     (["commit:/", "view:/foo**", "view:**"], VIEW),
     (["view:/a/*/b"], VIEW),
 ]
@@ -67,6 +68,8 @@ def test_global_access_is_highest_over_roles():
     roles = {"a": ["none:/x"], "b": ["view:/y"], "c": ["commit:/z", "view:/*"]}
     assert ZebAuthorizer(roles).determine_global_access() == VIEW
     roles["d"] = []
+    assert ZebAuthorizer(roles).determine_global_access() == VIEW
+    roles["e"] = ["commit:/"]
     assert ZebAuthorizer(roles).determine_global_access() == COMMIT
 
 
@@ -86,7 +89,7 @@ def test_global_access_is_highest_over_roles():
 def test_has_non_recursive_access_argument_errors(args, error):
     # The role allows everything: any answer but an exception would be a grant.
     with pytest.raises(error):
-        ZebAuthorizer([]).has_non_recursive_access(*args)
+        ZebAuthorizer(["commit:/"]).has_non_recursive_access(*args)
 
 
 # Spellings the server would hand over in canonical form are judged as that
