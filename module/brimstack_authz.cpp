@@ -135,10 +135,12 @@ std::optional<int> parent_method(request_rec* r) {
   return r->main->method_number;
 }
 
-int request_to_action(apr_array_header_t** todo_list, request_rec* r,
-                      const authnz_zeb_config_rec* conf, ctx_data*, const char* repos_name,
-                      const char* repos_path, apr_pool_t* pool) {
-  *todo_list = apr_array_make(pool, 1, sizeof(todo_item_t*));
+// What is asked: whether the request's method may proceed, or whether the
+// path may be read (what mod_dav_svn asks the bypass provider, whatever the
+// method it serves).
+enum class question { method, read };
+
+void log_determining(request_rec* r, const char* repos_path) {
   if (repos_path != nullptr) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Determining authorization actions for %s method on '%s'", method_name(r),
@@ -147,6 +149,13 @@ int request_to_action(apr_array_header_t** todo_list, request_rec* r,
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Determining authorization actions for %s method on NULL path", method_name(r));
   }
+}
+
+int request_to_action(apr_array_header_t** todo_list, request_rec* r,
+                      const authnz_zeb_config_rec* conf, ctx_data*, const char* repos_name,
+                      const char* repos_path, apr_pool_t* pool) {
+  *todo_list = apr_array_make(pool, 1, sizeof(todo_item_t*));
+  log_determining(r, repos_path);
   if (r->method_number == M_GET && r->main != nullptr) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "SUBREQUEST: method(%s) parent method(%s) path(%s)", r->method, r->main->method,
@@ -330,8 +339,20 @@ int add_todo_item(request_rec* r, pbp_access_t required_access, access_level_t l
   return 0;
 }
 
-int do_authorize(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
-                 const char* repos_path) {
+namespace {
+
+// A read question: view of the node itself, never its subtree.
+int read_to_action(apr_array_header_t** todo_list, request_rec* r, const char* repos_name,
+                   const char* repos_path, apr_pool_t* pool) {
+  *todo_list = apr_array_make(pool, 1, sizeof(todo_item_t*));
+  log_determining(r, repos_path);
+  return add_todo_item(r, PBP_VIEW_ACCESS,
+                       repos_path != nullptr ? ACCESS_NON_RECURSIVE : ACCESS_SOMEWHERE, repos_name,
+                       repos_path, repos_path, *todo_list, pool);
+}
+
+int authorize(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
+              const char* repos_path, question asked) {
   const char* username = r->user ? r->user : "guest";
   ctx_data* ctx = nullptr;
   if (int rc = get_userdata(&ctx, r, conf); rc != OK) return rc;
@@ -340,11 +361,18 @@ int do_authorize(request_rec* r, const authnz_zeb_config_rec* conf, const char* 
   if (has_global_commit(ctx, r)) return OK;
 
   apr_array_header_t* todo_list = nullptr;
-  if (int rc = request_to_action(&todo_list, r, conf, ctx, repos_name, repos_path, r->pool);
-      rc != 0) {
-    return rc;
-  }
+  const int rc = asked == question::read
+                     ? read_to_action(&todo_list, r, repos_name, repos_path, r->pool)
+                     : request_to_action(&todo_list, r, conf, ctx, repos_name, repos_path, r->pool);
+  if (rc != 0) return rc;
   return decide_items(ctx, r, conf, todo_list);
+}
+
+}  // namespace
+
+int do_authorize(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
+                 const char* repos_path) {
+  return authorize(r, conf, repos_name, repos_path, question::method);
 }
 
 int check_access(request_rec* r) {
@@ -369,5 +397,8 @@ int zeb_subreq_bypass(request_rec* r, const char* repos_path, const char* repos_
   if (repos_path != nullptr && repos_path[0] != '/') {
     repos_path = apr_pstrcat(r->pool, "/", repos_path, nullptr);
   }
-  return log_failure(r, do_authorize(r, conf, repos_name, repos_path));
+  // mod_dav_svn asks only whether the path may be read (reports, lock
+  // discovery, property filtering); the request's own method was judged by
+  // check_access.
+  return log_failure(r, authorize(r, conf, repos_name, repos_path, question::read));
 }

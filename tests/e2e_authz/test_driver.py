@@ -191,3 +191,22 @@ def test_get_subrequest_needs_what_its_parent_needs(site):
     seen = site.messages(mark)
     assert "SUBREQUEST: method(GET) parent method(COPY) path(/trunk/README)" in seen
     assert "Checking action 'commit' path '/trunk/README'" in seen
+
+
+@pytest.mark.parametrize("path, status", [
+    # mod_dav_svn's lock discovery asks about /trunk/src and its children,
+    # which dev may read but not all commit to.
+    ("/trunk/src/main.c", 204),
+    ("/trunk/src", 403),
+    ("/trunk/docs/guide.txt", 403),
+])
+def test_autoversioned_delete_asks_the_bypass_about_reads_only(site, path, status):
+    site.zeb.start(locations=[site.zeb.location(directives=["SVNAutoversioning on"])])
+    mark = site.mark()
+    assert site.request("dev", path, method="DELETE").status == status
+    seen = site.messages(mark)
+    assert "Checking action 'commit' (recursive) on '%s'" % path in seen
+    # The bypass questions are views of single nodes.
+    assert not any(m.startswith("Checking action 'commit' (recursive) on '%s/" % path)
+                   or m.startswith("Checking action 'commit' (recursive) on '/trunk'")
+                   for m in seen)
