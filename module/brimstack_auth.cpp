@@ -181,7 +181,8 @@ authn_status zeb_check_password(request_rec* r, const char* user, const char* pa
 int check_user(request_rec* r) {
   const authnz_zeb_config_rec* conf = config_of(r);
   if (conf->brimstack_properties_file == nullptr) {
-    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
+    // Quiet at the usual levels: another module may guard this Location.
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Unable to handle request due to missing ZEB properties file");
     return DECLINED;
   }

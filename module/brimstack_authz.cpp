@@ -14,6 +14,7 @@
 #include "brimstack_auth.h"
 #include "brimstack_rolepaths.h"
 #include "brimstack_walk.h"
+#include "subreq_bypass.h"
 
 APLOG_USE_MODULE(authnz_zeb);
 
@@ -378,7 +379,8 @@ int do_authorize(request_rec* r, const authnz_zeb_config_rec* conf, const char* 
 int check_access(request_rec* r) {
   const authnz_zeb_config_rec* conf = config_of(r);
   if (conf->brimstack_properties_file == nullptr) {
-    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
+    // Quiet at the usual levels: another module may guard this Location.
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Unable to handle request due to missing ZEB properties file");
     return DECLINED;
   }
@@ -391,6 +393,11 @@ int check_access(request_rec* r) {
 
 int zeb_subreq_bypass(request_rec* r, const char* repos_path, const char* repos_name) {
   const authnz_zeb_config_rec* conf = config_of(r);
+  // mod_dav_svn asks this one provider for every Location, also those that
+  // another module guards.
+  if (conf->brimstack_properties_file == nullptr) {
+    return hand_over_subreq_bypass(r, repos_path, repos_name);
+  }
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Preparing to authorize via subrequest");
   // Permissions name absolute paths; a relative one would match none of them
   // and so be open to every role.

@@ -1,5 +1,4 @@
 // The module record: directives, configuration and hook registration.
-#include <ap_provider.h>
 #include <apr_strings.h>
 #include <http_request.h>
 #include <mod_auth.h>
@@ -7,6 +6,7 @@
 #include "brimstack_auth.h"
 #include "config_warnings.h"
 #include "mod_authnz_zeb.h"
+#include "subreq_bypass.h"
 
 namespace {
 
@@ -73,16 +73,21 @@ const command_rec authnz_zeb_cmds[] = {
 // check that check_user makes.
 const authn_provider zeb_authn_provider = {&zeb_check_password, nullptr};
 
+// Every LoadModule line has run by now, so the subrequest-bypass name is
+// taken over whichever module that shares it loaded first; mod_dav_svn looks
+// it up only later, while it reads its directives.
+int authnz_zeb_pre_config(apr_pool_t* pconf, apr_pool_t*, apr_pool_t*) {
+  take_over_subreq_bypass(pconf);
+  return OK;
+}
+
 void authnz_zeb_register_hooks(apr_pool_t* p) {
   register_config_warnings();
+  ap_hook_pre_config(authnz_zeb_pre_config, nullptr, nullptr, APR_HOOK_REALLY_LAST);
   ap_hook_check_user_id(check_user, nullptr, nullptr, APR_HOOK_MIDDLE + 1);
   ap_register_auth_provider(p, AUTHN_PROVIDER_GROUP, "zeb", AUTHN_PROVIDER_VERSION,
                             &zeb_authn_provider, AP_AUTH_INTERNAL_PER_CONF);
   ap_hook_auth_checker(check_access, nullptr, nullptr, APR_HOOK_MIDDLE - 1);
-  // mod_dav_svn casts the provider itself back to the function it calls to
-  // authorize further repository paths.
-  ap_register_provider(p, "dav2authz_subreq_bypass", "mod_authz_svn_subreq_bypass", "00.00a",
-                       reinterpret_cast<const void*>(&zeb_subreq_bypass));
 }
 
 }  // namespace

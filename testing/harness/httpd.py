@@ -84,8 +84,12 @@ class Location:
 
 
 class Httpd:
-    def __init__(self, workdir, locations, repos_dir, extra_config="", load_auth_basic=True):
+    def __init__(self, workdir, locations, repos_dir, extra_config="", load_auth_basic=True,
+                 load_order=("authnz_zeb",)):
+        """load_order: the modules loaded after mod_dav_svn, in order;
+        "authnz_zeb" stands for the module under test."""
         self.workdir = workdir
+        self.load_order = load_order
         self.locations = locations
         self.repos_dir = repos_dir
         self.extra_config = extra_config
@@ -101,7 +105,9 @@ class Httpd:
             modules += ["auth_basic"]
         modules += ["dav", "dav_svn", "headers"]
         loads = ["LoadModule %s_module %s/mod_%s.so" % (m, MODULES_DIR, m) for m in modules]
-        loads.append("LoadModule authnz_zeb_module %s" % module_path())
+        for m in self.load_order:
+            path = module_path() if m == "authnz_zeb" else "%s/mod_%s.so" % (MODULES_DIR, m)
+            loads.append("LoadModule %s_module %s" % (m, path))
         user = ""
         if running_as_root():
             user = "User %s\nGroup %s" % (UNPRIVILEGED_USER, UNPRIVILEGED_GROUP)
@@ -112,7 +118,7 @@ class Httpd:
             DefaultRuntimeDir {root}
             Mutex file:{root} default
             ErrorLog {log}
-            LogLevel warn authnz_zeb:debug
+            LogLevel warn {module_log_level}
             Listen 127.0.0.1:{port}
             {user}
             StartServers 2
@@ -126,7 +132,9 @@ class Httpd:
             KeepAlive On
             MaxKeepAliveRequests 0
             KeepAliveTimeout 30
-            """).format(root=self.workdir, log=self.error_log, port=port, user=user)
+            """).format(root=self.workdir, log=self.error_log, port=port, user=user,
+                        module_log_level="authnz_zeb:debug" if "authnz_zeb" in self.load_order
+                        else "")
         sections = [l.render(self.repos_dir) for l in self.locations]
         return "\n".join(loads) + "\n" + header + self.extra_config + "\n" + "\n".join(sections) + "\n"
 
