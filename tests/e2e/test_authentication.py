@@ -128,7 +128,7 @@ def test_location_without_properties_file_declines(zeb):
     zeb.start(locations=[zeb.location("/svn", properties_file=None)])
     mark = zeb.httpd.mark()
     zeb.client().request("/svn/repo1/", "alice", "wonderland")
-    assert ("debug", "Unable to handle request due to missing ZEB properties file") in \
+    assert ("warn", "Unable to handle request due to missing ZEB properties file") in \
         zeb.httpd.messages_since(mark)
     assert calls(zeb.brimstack) == 0
 

@@ -76,3 +76,6 @@ def test_each_location_answers_as_when_served_alone(site, other):
     for order in (ZEB[1] + other[1], other[1] + ZEB[1]):
         together = _serve(site, [ZEB, other], order)
         assert together == alone, order
+        # Where it is not configured, the module declines quietly.
+        assert not [m for level, m in site.zeb.httpd.module_lines()
+                    if level != "debug" and "missing ZEB properties file" in m]
