@@ -22,11 +22,6 @@ namespace {
 
 constexpr int kInitialRoles = 16;
 
-// The generated calls take mutable strings but never write through them.
-char* arg(const char* s) {
-  return const_cast<char*>(s);
-}
-
 // Shares an answer with other connections. A value that lacks a role (an id
 // the record cannot hold, or memory ran out) would be read back as a
 // different answer, so it is not stored.
@@ -59,9 +54,9 @@ int call_role_paths_list(apr_array_header_t** entries, ctx_data* ctx, const char
 int call_role_paths(apr_array_header_t** entries, ctx_data* ctx, const char* action,
                     const char* repos_name, apr_pool_t* pool) {
   ScmListenerServiceNS__getRolePathsResponse response{};
-  const int rc = soap_call_ScmListenerServiceNS__getRolePaths(
-      &ctx->soap, ctx->scm_listener_url, action, arg(ctx->request_key), arg(ctx->cached_username),
-      arg(ctx->external_system_id), arg(repos_name), &response);
+  const int rc =
+      scm_call_get_role_paths(&ctx->soap, ctx->scm_listener_url, action, ctx->request_key,
+                              ctx->cached_username, ctx->external_system_id, repos_name, &response);
   if (rc == SOAP_OK) *entries = scm_roles_from_role_paths(&response, pool);
   return rc;
 }

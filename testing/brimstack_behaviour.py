@@ -20,6 +20,7 @@ Kinds that bend the encoding of the normal reply (see brimstack_soap):
     size_larger, size_smaller  declared size off by `by` (1)
     positions                  sparse array: SOAP-ENC:position, entry 1 not sent
     position_outside           an item positioned past the array's end
+    positions_descending       every array's items positioned, sent last first
     multiref                   href/id items after the response element
     nil_items                  a nil item inserted second
     role_id_first              repoRoleId before repoPathAndPerm
@@ -33,8 +34,8 @@ Shape keys may also be given as params of any of these kinds and of slow.
 from brimstack_soap import ARRAY_OPERATIONS, OPERATIONS
 
 SHAPE_KEYS = {"response_name", "response_ns", "return_name", "extra_children", "array_type",
-              "size_delta", "positions", "position_outside", "multiref", "nil_item",
-              "role_id_first", "nil_return", "no_return", "malformed"}
+              "size_delta", "positions", "position_outside", "descending", "multiref",
+              "nil_item", "role_id_first", "nil_return", "no_return", "malformed"}
 
 REPLY_KINDS = {"fault", "raw", "close"}
 
@@ -45,6 +46,7 @@ _ARRAY_SHAPES = {
     "size_smaller": lambda p: {"size_delta": -int(p.get("by", 1))},
     "positions": lambda p: {"positions": True},
     "position_outside": lambda p: {"position_outside": True},
+    "positions_descending": lambda p: {"descending": True},
     "multiref": lambda p: {"multiref": True},
     "nil_items": lambda p: {"nil_item": True},
     "role_id_first": lambda p: {"role_id_first": True},

@@ -14,6 +14,7 @@ can feed a client every legal variant of the encoding (and some illegal ones):
     positions                   a sparse array: one more entry declared, items
                                 sent with SOAP-ENC:position, entry 1 left out
     position_outside            the last item positioned one past the array's end
+    descending                  every array's items positioned, sent last first
     multiref                    role entries (getRolePathsList) or the returned
                                 array (getRolePaths) sent as multi-reference
                                 elements after the response element
@@ -130,8 +131,12 @@ class _Writer:
         type_attr = ""
         if declared_type:
             type_attr = ' SOAP-ENC:arrayType="%s[%d]"' % (declared_type, size)
+        pairs = list(zip(positions, items))
+        if self.shape.get("descending"):
+            positioned = True
+            pairs.reverse()
         body = []
-        for position, item in zip(positions, items):
+        for position, item in pairs:
             pos = ' SOAP-ENC:position="[%d]"' % position if positioned else ""
             body.append(write_item(item, indent + " ", pos))
         return '%s<%s xsi:type="SOAP-ENC:Array"%s%s>\n%s%s</%s>\n' % (

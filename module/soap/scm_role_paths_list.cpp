@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "scm_whole_arrays.h"
+
 namespace {
 
 constexpr char kRoleType[] = "ScmListenerServiceNS2:RolePathsListDO";
@@ -29,12 +31,25 @@ int scm_call_get_role_paths_list(struct soap* soap, const char* endpoint, const 
                                  const char* request_key, const char* username,
                                  const char* system_id, const char* repository_name,
                                  struct ScmListenerServiceNS__getRolePathsListResponse* response) {
-  const int rc = soap_call_ScmListenerServiceNS__getRolePathsList(
-      soap, endpoint, action, param(request_key), param(username), param(system_id),
-      param(repository_name), response);
+  const int rc = scm_call_with_whole_arrays(soap, [&] {
+    return soap_call_ScmListenerServiceNS__getRolePathsList(
+        soap, endpoint, action, param(request_key), param(username), param(system_id),
+        param(repository_name), response);
+  });
   if (rc != SOAP_OK) return rc;
   if (const char* type = foreign_type(response->_getRolePathsListReturn))
     return soap_set_receiver_error(soap, "getRolePathsList role entry of another type", type,
                                    SOAP_TYPE);
   return SOAP_OK;
+}
+
+int scm_call_get_role_paths(struct soap* soap, const char* endpoint, const char* action,
+                            const char* request_key, const char* username, const char* system_id,
+                            const char* repository_name,
+                            struct ScmListenerServiceNS__getRolePathsResponse* response) {
+  return scm_call_with_whole_arrays(soap, [&] {
+    return soap_call_ScmListenerServiceNS__getRolePaths(soap, endpoint, action, param(request_key),
+                                                        param(username), param(system_id),
+                                                        param(repository_name), response);
+  });
 }

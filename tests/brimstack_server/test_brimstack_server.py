@@ -173,7 +173,7 @@ def test_unknown_paths_and_bodies(fresh):
 
 
 WELL_FORMED_KINDS = ["array_anytype", "array_int", "size_larger", "size_smaller", "positions",
-                     "position_outside",
+                     "position_outside", "positions_descending",
                      "multiref", "nil_items", "role_id_first", "renamed", "extra_children",
                      "nil_return", "no_return"]
 
@@ -219,6 +219,9 @@ def test_declared_sizes_and_positions(fresh):
         ("[0]", "view:/"), ("[2]", "commit:/trunk"), ("[3]", "view:/tags/<&>")]
     items = returned_array("position_outside")
     assert [i.get(enc + "position") for i in items] == ["[0]", "[1]", "[3]"]
+    items = returned_array("positions_descending")
+    assert [(i.get(enc + "position"), i.text) for i in items] == [
+        ("[2]", "view:/tags/<&>"), ("[1]", "commit:/trunk"), ("[0]", "view:/")]
 
 
 def test_malformed_reply_is_not_xml(fresh):

@@ -133,3 +133,19 @@ def test_each_unusable_string_is_named_once_per_load(site):
     assert warned == [
         "Role '403' holds an unusable PBP 'none:/trunk/secret/**x' (pattern cannot be translated)",
         "Role '403' holds an unusable PBP 'read:/trunk/src' (unknown action)"]
+
+
+# dev's roles sent with every array's items positioned last first: read in
+# part, they lose the "none:" PBP that hides the file.
+@pytest.mark.parametrize("bent, status", [
+    (["getRolePathsList"], 403),
+    (["getRolePathsList", "getRolePaths"], 500),
+])
+def test_arrays_not_read_whole_are_never_used(site, bent, status):
+    site.start()
+    for operation in bent:
+        site.zeb.brimstack.misbehave(operation, "positions_descending")
+    assert site.request("dev", "/trunk/secret/key.txt").status == status
+    stored = site.zeb.memcached.get(role_paths_key("dev"))
+    assert (stored is None) == (status == 500)
+    assert stored is None or stored.startswith(b"NONE\0")
