@@ -146,6 +146,6 @@ def test_arrays_not_read_whole_are_never_used(site, bent, status):
     for operation in bent:
         site.zeb.brimstack.misbehave(operation, "positions_descending")
     assert site.request("dev", "/trunk/secret/key.txt").status == status
-    stored = site.zeb.memcached.get(role_paths_key("dev"))
+    stored = site.zeb.memcached.get(site.zeb.role_paths_key("dev"))
     assert (stored is None) == (status == 500)
     assert stored is None or stored.startswith(b"NONE\0")
