@@ -4,7 +4,7 @@
 
 namespace zebauthz {
 
-command_line::command_line(const std::vector<std::string>& args, const option_spec& spec) {
+command_line::command_line(const std::vector<std::string>& args, const option_spec& options) {
   bool only_operands = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -16,17 +16,17 @@ command_line::command_line(const std::vector<std::string>& args, const option_sp
       only_operands = true;
       continue;
     }
-    if (spec.rest && arg == *spec.rest) {
+    if (options.rest && arg == *options.rest) {
       rest_.emplace(args.begin() + static_cast<long>(i) + 1, args.end());
       return;
     }
     const size_t equals = arg.find('=');
     const std::string name = arg.substr(0, equals);
-    if (spec.flags.count(name) != 0 && equals == std::string::npos) {
+    if (options.flags.count(name) != 0 && equals == std::string::npos) {
       flags_.insert(name);
       continue;
     }
-    if (spec.with_value.count(name) == 0) throw failure(kExitUsage, "unknown option " + name);
+    if (options.with_value.count(name) == 0) throw failure(kExitUsage, "unknown option " + name);
     std::string value;
     if (equals != std::string::npos) {
       value = arg.substr(equals + 1);
@@ -36,7 +36,7 @@ command_line::command_line(const std::vector<std::string>& args, const option_sp
       throw failure(kExitUsage, name + " needs a value");
     }
     auto& slot = values_[name];
-    if (!slot.empty() && spec.repeatable.count(name) == 0) {
+    if (!slot.empty() && options.repeatable.count(name) == 0) {
       throw failure(kExitUsage, name + " given more than once");
     }
     slot.push_back(value);

@@ -20,7 +20,7 @@ struct option_spec {
 class command_line {
  public:
   // Throws failure(kExitUsage) for unknown, repeated or incomplete options.
-  command_line(const std::vector<std::string>& args, const option_spec& spec);
+  command_line(const std::vector<std::string>& args, const option_spec& options);
 
   bool flag(const std::string& name) const { return flags_.count(name) != 0; }
   std::optional<std::string> value(const std::string& name) const;
@@ -28,7 +28,7 @@ class command_line {
   std::string required(const std::string& name) const;
   std::vector<std::string> values(const std::string& name) const;
   const std::vector<std::string>& operands() const { return operands_; }
-  // The arguments after spec.rest, when it was given.
+  // The arguments after options.rest, when it was given.
   const std::optional<std::vector<std::string>>& rest() const { return rest_; }
 
  private:
