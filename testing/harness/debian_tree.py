@@ -6,12 +6,11 @@ directory."""
 import os
 import re
 import shutil
-import signal
 import subprocess
 
 from .httpd import APACHE2, module_path
 from .processes import (UNPRIVILEGED_GROUP, UNPRIVILEGED_USER, free_port, hand_to_unprivileged,
-                        running_as_root, wait_for_pid_file, wait_for_port)
+                        running_as_root, terminate, wait_for_pid_file, wait_for_port)
 
 SYSTEM_TREE = "/etc/apache2"
 PACKAGING = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
@@ -103,12 +102,7 @@ class DebianTree:
     def stop(self):
         if self.process is None or self.process.poll() is not None:
             return
-        self.process.send_signal(signal.SIGTERM)
-        try:
-            self.process.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        terminate(self.process)
 
     def log(self):
         try:

@@ -3,13 +3,12 @@ repositories through mod_dav_svn with mod_authnz_zeb loaded after it."""
 
 import os
 import re
-import signal
 import subprocess
 import textwrap
 import time
 
 from .processes import (UNPRIVILEGED_GROUP, UNPRIVILEGED_USER, free_port, hand_to_unprivileged,
-                        running_as_root, wait_for_pid_file, wait_for_port)
+                        running_as_root, terminate, wait_for_pid_file, wait_for_port)
 
 APACHE2 = "/usr/sbin/apache2"
 MODULES_DIR = "/usr/lib/apache2/modules"
@@ -184,12 +183,7 @@ class Httpd:
     def stop(self):
         if self.process is None:
             return
-        self.process.send_signal(signal.SIGTERM)
-        try:
-            self.process.wait(timeout=15)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        terminate(self.process)
         self.process = None
 
     def log(self):

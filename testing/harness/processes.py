@@ -1,6 +1,8 @@
 """Small helpers shared by the harness: free ports, waiting, privileges."""
 
 import os
+import signal
+import subprocess
 import pwd
 import grp
 import socket
@@ -59,3 +61,13 @@ def hand_to_unprivileged(path):
     for root, dirs, files in os.walk(path):
         for name in dirs + files:
             os.chown(os.path.join(root, name), uid, gid, follow_symlinks=False)
+
+
+def terminate(process, timeout=15):
+    """Asks a server to stop and kills it when it does not within timeout."""
+    process.send_signal(signal.SIGTERM)
+    try:
+        process.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
