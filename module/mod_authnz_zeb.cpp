@@ -3,7 +3,7 @@
 #include <http_request.h>
 #include <mod_auth.h>
 
-#include "brimstack_auth.h"
+#include "check_credentials.h"
 #include "config_warnings.h"
 #include "mod_authnz_zeb.h"
 #include "subreq_bypass.h"

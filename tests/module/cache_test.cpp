@@ -3,9 +3,9 @@
 #include <string>
 
 #include "apr_pool_test.h"
-#include "brimstack_cache.h"
-#include "brimstack_context.h"
 #include "cache_keys.h"
+#include "connection_cache.h"
+#include "connection_context.h"
 
 namespace {
 

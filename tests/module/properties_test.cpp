@@ -7,7 +7,7 @@
 #include <string>
 
 #include "apr_pool_test.h"
-#include "brimstack_properties.h"
+#include "properties_file.h"
 
 namespace {
 

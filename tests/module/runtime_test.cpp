@@ -6,7 +6,7 @@
 #include <string>
 
 #include "apr_pool_test.h"
-#include "brimstack_runtime.h"
+#include "soap_runtime_settings.h"
 
 namespace {
 

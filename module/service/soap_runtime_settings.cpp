@@ -1,9 +1,9 @@
-#include "brimstack_runtime.h"
+#include "soap_runtime_settings.h"
 
 #include <apr_strings.h>
 
-#include "brimstack_context.h"
-#include "brimstack_properties.h"
+#include "connection_context.h"
+#include "properties_file.h"
 
 void apply_proxy_settings(struct soap* soap, apr_hash_t* props) {
   const char* host = get_property(props, "dwmain.integration.http_proxy_host", nullptr);

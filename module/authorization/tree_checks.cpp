@@ -1,7 +1,7 @@
 // Recursive checks walk the repository tree of the revision or transaction
 // that mod_dav_svn resolves for the request; COPY and MOVE are scheduled
 // from their Destination header.
-#include "brimstack_walk.h"
+#include "tree_checks.h"
 
 #include <apr_strings.h>
 #include <http_log.h>
@@ -11,8 +11,8 @@
 
 #include <cstring>
 
-#include "brimstack_auth.h"
-#include "brimstack_authz.h"
+#include "authorize_request.h"
+#include "check_credentials.h"
 #include "copy_destination.h"
 #include "dav_svn_resource.h"
 #include "zeb_tree_walk.h"

@@ -1,7 +1,7 @@
 // The Brimstack server's properties files: name=value lines read into a
 // case-sensitive hash, and typed accessors over it.
-#ifndef BRIMSTACK_PROPERTIES_H
-#define BRIMSTACK_PROPERTIES_H
+#ifndef PROPERTIES_FILE_H
+#define PROPERTIES_FILE_H
 
 #include <apr_file_io.h>
 #include <apr_hash.h>

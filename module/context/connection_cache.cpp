@@ -1,11 +1,11 @@
-#include "brimstack_cache.h"
+#include "connection_cache.h"
 
 #include <apr_strings.h>
 
 #include <cstring>
 
-#include "brimstack_context.h"
 #include "cache_keys.h"
+#include "connection_context.h"
 
 cache_comparison compare_connection_cache(const ctx_data* ctx, const char* username,
                                           const char* password, const char* repos_name) {

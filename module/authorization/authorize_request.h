@@ -1,11 +1,11 @@
 // The authorization driver's pending checks, shared with the recursive and
 // destination checks that schedule and decide some of them.
-#ifndef BRIMSTACK_AUTHZ_H
-#define BRIMSTACK_AUTHZ_H
+#ifndef AUTHORIZE_REQUEST_H
+#define AUTHORIZE_REQUEST_H
 
 #include <apr_tables.h>
 
-#include "brimstack_context.h"
+#include "connection_context.h"
 #include "method_table.h"
 
 // One pending check; strings are copies in the request pool.

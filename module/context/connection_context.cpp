@@ -1,14 +1,14 @@
 // Connection context: creation, properties files, cache checks, clean-up.
-#include "brimstack_context.h"
+#include "connection_context.h"
 
 #include <apr_strings.h>
 #include <http_log.h>
 
 #include <cstring>
 
-#include "brimstack_cache.h"
-#include "brimstack_properties.h"
-#include "brimstack_setup.h"
+#include "connection_cache.h"
+#include "context_setup.h"
+#include "properties_file.h"
 #include "zeb_memcache.h"
 
 APLOG_USE_MODULE(authnz_zeb);

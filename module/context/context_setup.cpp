@@ -1,6 +1,6 @@
 // Set-up of a connection context: SOAP runtime, endpoint, request key and
 // external system id.
-#include "brimstack_setup.h"
+#include "context_setup.h"
 
 #include <apr_strings.h>
 #include <http_log.h>
@@ -8,12 +8,12 @@
 #include <cstring>
 #include <mutex>
 
-#include "brimstack_properties.h"
-#include "brimstack_runtime.h"
-#include "brimstack_soap.h"
 #include "cache_keys.h"
+#include "properties_file.h"
+#include "scm_calls.h"
 #include "scm_requestkey.h"
 #include "service_tls.h"
+#include "soap_runtime_settings.h"
 #include "zeb_memcache.h"
 #include "zeb_openssl.h"
 

@@ -1,7 +1,7 @@
 // Decisions about the connection cache and the cached service answers, kept
 // free of httpd so that they are tested on their own.
-#ifndef BRIMSTACK_CACHE_H
-#define BRIMSTACK_CACHE_H
+#ifndef CONNECTION_CACHE_H
+#define CONNECTION_CACHE_H
 
 #include <apr_pools.h>
 

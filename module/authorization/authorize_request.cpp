@@ -1,6 +1,6 @@
 // The authorization driver: the auth_checker hook, the subrequest-bypass
 // provider that mod_dav_svn calls, and the per-request decision both share.
-#include "brimstack_authz.h"
+#include "authorize_request.h"
 
 #include <http_log.h>
 #include <http_protocol.h>
@@ -11,10 +11,10 @@
 #include <cstring>
 #include <optional>
 
-#include "brimstack_auth.h"
-#include "brimstack_rolepaths.h"
-#include "brimstack_walk.h"
+#include "check_credentials.h"
+#include "role_paths_loading.h"
 #include "subreq_bypass.h"
+#include "tree_checks.h"
 
 APLOG_USE_MODULE(authnz_zeb);
 

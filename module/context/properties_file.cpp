@@ -1,4 +1,4 @@
-#include "brimstack_properties.h"
+#include "properties_file.h"
 
 #include <apr_strings.h>
 

@@ -1,6 +1,6 @@
 // check_user: Basic credentials checked against the connection cache,
 // memcached and finally the ScmListener service.
-#include "brimstack_auth.h"
+#include "check_credentials.h"
 
 #include <apr_strings.h>
 #include <http_log.h>
@@ -9,16 +9,16 @@
 #include <cstring>
 #include <string>
 
-#include "brimstack_cache.h"
-#include "brimstack_context.h"
-#include "brimstack_properties.h"
-#include "brimstack_runtime.h"
-#include "brimstack_setup.h"
-#include "brimstack_soap.h"
 #include "cache_keys.h"
+#include "connection_cache.h"
+#include "connection_context.h"
+#include "context_setup.h"
 #include "copy_destination.h"
 #include "dav_svn_api.h"
+#include "properties_file.h"
+#include "scm_calls.h"
 #include "scm_requestkey.h"
+#include "soap_runtime_settings.h"
 #include "zeb_memcache.h"
 
 APLOG_USE_MODULE(authnz_zeb);

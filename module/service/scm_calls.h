@@ -1,10 +1,10 @@
 // Calls of the ScmListener service through a connection's SOAP runtime.
 // Each answers SOAP_OK or the runtime's error code; the fault stays in the
 // runtime for the caller to log.
-#ifndef BRIMSTACK_SOAP_H
-#define BRIMSTACK_SOAP_H
+#ifndef SCM_CALLS_H
+#define SCM_CALLS_H
 
-#include "brimstack_context.h"
+#include "connection_context.h"
 
 // *id, copied into pool, is null when the reply carries no id.
 int call_get_branding_external_system_id(const char** id, ctx_data* ctx, const char* action,

@@ -1,19 +1,19 @@
 // Role paths: memcached first, then the ScmListener service, whose answer is
 // shared back through memcached in the flat record format.
-#include "brimstack_rolepaths.h"
+#include "role_paths_loading.h"
 
 #include <apr_strings.h>
 #include <http_log.h>
 
-#include "brimstack_runtime.h"
-#include "brimstack_setup.h"
-#include "brimstack_soap.h"
+#include "context_setup.h"
 #include "role_paths_record.h"
 #include "role_screening.h"
 #include "role_store.h"
+#include "scm_calls.h"
 #include "scm_role_entries.h"
 #include "scm_role_paths_list.h"
 #include "soapH.h"
+#include "soap_runtime_settings.h"
 #include "zeb_memcache.h"
 
 APLOG_USE_MODULE(authnz_zeb);

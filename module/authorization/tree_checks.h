@@ -1,11 +1,11 @@
 // Checks over whole trees: the recursive check of DELETE, POST, COPY and
 // MOVE, and the scheduling of COPY and MOVE from their Destination header.
-#ifndef BRIMSTACK_WALK_H
-#define BRIMSTACK_WALK_H
+#ifndef TREE_CHECKS_H
+#define TREE_CHECKS_H
 
 #include <apr_tables.h>
 
-#include "brimstack_context.h"
+#include "connection_context.h"
 
 // Schedules the destination commit, the source view and, for a move, the
 // source commit. For mod_dav's subrequest that looks the destination up,

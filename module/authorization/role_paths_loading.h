@@ -1,12 +1,12 @@
 // The user's role paths for a repository: from memcached or the ScmListener
 // service, shared back through memcached, loaded into the connection's role
 // store.
-#ifndef BRIMSTACK_ROLEPATHS_H
-#define BRIMSTACK_ROLEPATHS_H
+#ifndef ROLE_PATHS_LOADING_H
+#define ROLE_PATHS_LOADING_H
 
 #include <apr_tables.h>
 
-#include "brimstack_context.h"
+#include "connection_context.h"
 
 // Fills ctx->role_pbps for repos_name in ctx->role_store_pool; scratch
 // memory comes from temp_pool.

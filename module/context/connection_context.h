@@ -2,8 +2,8 @@
 // first request of a connection that uses a configuration and kept, in a
 // pool of its own below the connection's, while the connection lasts. A
 // connection holds one context per configuration it meets (a few at most).
-#ifndef BRIMSTACK_CONTEXT_H
-#define BRIMSTACK_CONTEXT_H
+#ifndef CONNECTION_CONTEXT_H
+#define CONNECTION_CONTEXT_H
 
 #include <apr_hash.h>
 #include <apr_pools.h>

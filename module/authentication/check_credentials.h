@@ -1,7 +1,7 @@
 // Authentication of a request's Basic credentials, and the split of request
 // URIs into repository name and path.
-#ifndef BRIMSTACK_AUTH_H
-#define BRIMSTACK_AUTH_H
+#ifndef CHECK_CREDENTIALS_H
+#define CHECK_CREDENTIALS_H
 
 #include <mod_auth.h>
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "brimstack_properties.h"
-#include "brimstack_runtime.h"
+#include "properties_file.h"
+#include "soap_runtime_settings.h"
 
 namespace {
 

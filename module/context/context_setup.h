@@ -1,8 +1,8 @@
 // Steps of the connection context's set-up and release.
-#ifndef BRIMSTACK_SETUP_H
-#define BRIMSTACK_SETUP_H
+#ifndef CONTEXT_SETUP_H
+#define CONTEXT_SETUP_H
 
-#include "brimstack_context.h"
+#include "connection_context.h"
 
 // Each returns OK or HTTP_INTERNAL_SERVER_ERROR after logging.
 int create_soap_environment(ctx_data* ctx, request_rec* r);

@@ -1,6 +1,6 @@
 // Settings of a connection's SOAP runtime taken from the properties.
-#ifndef BRIMSTACK_RUNTIME_H
-#define BRIMSTACK_RUNTIME_H
+#ifndef SOAP_RUNTIME_SETTINGS_H
+#define SOAP_RUNTIME_SETTINGS_H
 
 #include <apr_hash.h>
 #include <stdsoap2.h>

@@ -1,4 +1,4 @@
-#include "brimstack_soap.h"
+#include "scm_calls.h"
 
 #include <apr_strings.h>
 
