@@ -6,6 +6,7 @@
 #include "check_credentials.h"
 #include "config_warnings.h"
 #include "mod_authnz_zeb.h"
+#include "report_screening.h"
 #include "subreq_bypass.h"
 
 namespace {
@@ -88,6 +89,7 @@ void authnz_zeb_register_hooks(apr_pool_t* p) {
   ap_register_auth_provider(p, AUTHN_PROVIDER_GROUP, "zeb", AUTHN_PROVIDER_VERSION,
                             &zeb_authn_provider, AP_AUTH_INTERNAL_PER_CONF);
   ap_hook_auth_checker(check_access, nullptr, nullptr, APR_HOOK_MIDDLE - 1);
+  register_report_filters();
 }
 
 }  // namespace

@@ -7,11 +7,13 @@
 #include <http_request.h>
 
 #include <apr_strings.h>
+#include <svn_dirent_uri.h>
 
 #include <cstring>
 #include <optional>
 
 #include "check_credentials.h"
+#include "report_screening.h"
 #include "role_paths_loading.h"
 #include "subreq_bypass.h"
 #include "tree_checks.h"
@@ -352,6 +354,43 @@ int read_to_action(apr_array_header_t** todo_list, request_rec* r, const char* r
                        repos_path, repos_path, *todo_list, pool);
 }
 
+// Whether some PBP of the role may leave something below path unreadable:
+// one with less than view at or below it, or any such wildcard.
+bool hides_below(const role_processed_pbps_t* role, const char* path) {
+  for (const apr_array_header_t* list :
+       {role->sorted_absolute_pbps, role->unsorted_wildcard_pbps}) {
+    if (list == nullptr) continue;
+    for (int i = 0; i < list->nelts; ++i) {
+      const pbp_item_t* pbp = APR_ARRAY_IDX(list, i, const pbp_item_t*);
+      if (pbp->permission >= PBP_VIEW_ACCESS) continue;
+      if (list == role->unsorted_wildcard_pbps || std::strcmp(pbp->path, path) == 0 ||
+          svn_dirent_is_ancestor(path, pbp->path)) {
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Whether the user reads a whole tree, in whatever revision: by global view
+// access, or through one role that grants the top and hides nothing below.
+// Only a question: a no refuses nothing.
+bool reads_tree(ctx_data* ctx, request_rec* r, const char* repos_path) {
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Checking action 'view' on '%s' and below",
+                repos_path);
+  if (ctx->global_access_granted >= PBP_VIEW_ACCESS) return true;
+  for (int i = 0; i < ctx->role_pbps->nelts; ++i) {
+    auto* role = APR_ARRAY_IDX(ctx->role_pbps, i, role_processed_pbps_t*);
+    ensure_processed_pbps(role, ctx->role_pbps->pool);
+    if (has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
+                                 PBP_VIEW_ACCESS, repos_path, r->pool) &&
+        !hides_below(role, repos_path)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 int authorize(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
               const char* repos_path, question asked) {
   const char* username = r->user ? r->user : "guest";
@@ -376,6 +415,22 @@ int do_authorize(request_rec* r, const authnz_zeb_config_rec* conf, const char* 
   return authorize(r, conf, repos_name, repos_path, question::method);
 }
 
+int authorize_read(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
+                   const char* repos_path) {
+  return authorize(r, conf, repos_name, repos_path, question::read);
+}
+
+int reads_everything_below(request_rec* r, const authnz_zeb_config_rec* conf,
+                           const char* repos_name, const char* repos_path, bool* reads) {
+  const char* username = r->user ? r->user : "guest";
+  ctx_data* ctx = nullptr;
+  if (int rc = get_userdata(&ctx, r, conf); rc != OK) return rc;
+  resolve_user(ctx, r, username, repos_name);
+  if (int rc = ensure_role_store(ctx, r, conf, repos_name); rc != OK) return rc;
+  *reads = has_global_commit(ctx, r) || reads_tree(ctx, r, repos_path);
+  return OK;
+}
+
 int check_access(request_rec* r) {
   const authnz_zeb_config_rec* conf = config_of(r);
   if (conf->brimstack_properties_file == nullptr) {
@@ -388,7 +443,9 @@ int check_access(request_rec* r) {
   const char* repos_path = nullptr;
   if (int rc = get_reposinfo(&repos_name, &repos_path, r, r->uri, conf); rc != 0) return rc;
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Preparing to authorize via check_access()");
-  return log_failure(r, do_authorize(r, conf, repos_name, repos_path));
+  int rc = do_authorize(r, conf, repos_name, repos_path);
+  if (rc == OK) rc = screen_request(r, conf, repos_name, repos_path);
+  return log_failure(r, rc);
 }
 
 int zeb_subreq_bypass(request_rec* r, const char* repos_path, const char* repos_name) {

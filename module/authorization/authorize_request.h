@@ -27,4 +27,15 @@ int add_todo_item(request_rec* r, pbp_access_t required_access, access_level_t l
 int do_authorize(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
                  const char* repos_path);
 
+// Whether the user may read repos_path (OK), or the status of the refusal or
+// error; decided like mod_dav_svn's questions to the bypass provider.
+int authorize_read(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
+                   const char* repos_path);
+
+// Whether the user may read repos_path and everything below it, in any
+// revision (*reads): some role grants the path and holds nothing less than
+// view below it. OK, or the status of an error on the way.
+int reads_everything_below(request_rec* r, const authnz_zeb_config_rec* conf,
+                           const char* repos_name, const char* repos_path, bool* reads);
+
 #endif

@@ -17,6 +17,9 @@ struct dav_error* dav_svn_split_uri(request_rec* r, const char* uri, const char*
 // The Location of the request's mod_dav_svn configuration (private to
 // mod_dav_svn, but exported like its other functions).
 const char* dav_svn__get_root_dir(request_rec* r);
+
+// The first component of mod_dav_svn's own URIs ("!svn" unless configured).
+const char* dav_svn__get_special_uri(request_rec* r);
 }
 
 #endif
