@@ -41,17 +41,31 @@ apr_status_t read_properties(apr_hash_t* props, apr_file_t* file, apr_pool_t* po
   apr_status_t rv = apr_pool_create(&scratch, pool);
   if (rv != APR_SUCCESS) return rv;
   // A line is gathered from as many chunks as it takes: a long value (a
-  // proxy password) must never have its tail read as a line of its own.
+  // proxy password) must never have its tail read as a line of its own. A
+  // NUL ends the text of its line (cut) but not the line, so that the next
+  // line (the shared secret, say) is never swallowed by it.
   std::string line;
+  bool cut = false;
   const auto store = [&] {
     apr_pool_clear(scratch);
     store_line(props, line.c_str(), scratch, pool);
     line.clear();
+    cut = false;
   };
   char chunk[1024];
-  while ((rv = apr_file_gets(chunk, sizeof chunk, file)) == APR_SUCCESS) {
-    line += chunk;
-    if (!line.empty() && line.back() == '\n') store();
+  for (;;) {
+    // Cleared first, so that a newline found in it was read by this call.
+    std::memset(chunk, 0, sizeof chunk);
+    if ((rv = apr_file_gets(chunk, sizeof chunk, file)) != APR_SUCCESS) break;
+    const auto* newline = static_cast<const char*>(std::memchr(chunk, '\n', sizeof chunk));
+    const size_t read = newline != nullptr ? newline - chunk + 1 : sizeof chunk - 1;
+    const size_t text = std::strlen(chunk);
+    if (!cut) line.append(chunk, text);
+    cut = cut || text < read;
+    if (newline != nullptr) {
+      if (line.empty() || line.back() != '\n') line += '\n';
+      store();
+    }
   }
   if (APR_STATUS_IS_EOF(rv) && !line.empty()) store();
   apr_pool_destroy(scratch);

@@ -89,6 +89,12 @@ TEST_F(module_properties, ParsesLines) {
       {"line of several read chunks, no final newline",
        "k=" + std::string(5000, 'x'),
        {{"k", std::string(5000, 'x')}}},
+      // A NUL ends a line's text, never the line: the next line stays a line.
+      {"NUL within a line", std::string("k=v\0tail\nj=1\n", 14), {{"k", "v"}, {"j", "1"}}},
+      {"NUL in a long line's later chunk",
+       "k=" + std::string(1500, 'x') + std::string("\0t\nj=1\n", 7),
+       {{"k", std::string(1500, 'x')}, {"j", "1"}}},
+      {"NUL before the value", std::string("k=\0v\nj=1\n", 10), {{"j", "1"}}},
   };
   for (const auto& c : cases) {
     Props got;
