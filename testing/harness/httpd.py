@@ -84,10 +84,12 @@ class Location:
 
 class Httpd:
     def __init__(self, workdir, locations, repos_dir, extra_config="", load_auth_basic=True,
-                 load_order=("authnz_zeb",)):
+                 load_order=("authnz_zeb",), environment=None):
         """load_order: the modules loaded after mod_dav_svn, in order;
-        "authnz_zeb" stands for the module under test."""
+        "authnz_zeb" stands for the module under test. environment: httpd's
+        environment instead of this process's."""
         self.workdir = workdir
+        self.environment = environment
         self.load_order = load_order
         self.locations = locations
         self.repos_dir = repos_dir
@@ -161,7 +163,8 @@ class Httpd:
             self.write_config(self.port)
             hand_to_unprivileged(self.workdir)
             self.process = subprocess.Popen([APACHE2, "-f", self.conf_file, "-DFOREGROUND"],
-                                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+                                            env=self.environment, stdout=subprocess.PIPE,
+                                            stderr=subprocess.STDOUT)
             try:
                 wait_for_port(self.port, process=self.process)
                 wait_for_pid_file(pid_file, self.process)
