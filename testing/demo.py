@@ -3,7 +3,8 @@
 Starts memcached, the stand-in Brimstack server and httpd (with the module
 named by ZEB_MODULE) on loopback ports in a temporary directory, imports a
 small project, then runs the real svn client as users of different roles and
-shows which operations the module grants and which it refuses. With --serve
+shows which operations the module grants and which it refuses; then asks
+zebauthz (named by ZEBAUTHZ) why one of them was refused. With --serve
 the services keep running until Ctrl-C, for trying svn by hand."""
 
 import argparse
@@ -126,6 +127,22 @@ def run_session(session):
                  session.url + "/branches/feature")
 
 
+def explain_refusal(deployment):
+    """Asks zebauthz (named by ZEBAUTHZ) why dev could not commit to the docs."""
+    tool = os.environ.get("ZEBAUTHZ")
+    if not tool:
+        return
+    command = [tool, "fetch", "--properties", deployment.properties_file, "--user", "dev",
+               "--repository", REPOSITORY, "--explain", "commit", "/trunk/docs/guide.txt"]
+    print("\n$ zebauthz %s        # why was dev refused the docs commit?" % " ".join(
+        a if a != deployment.properties_file else "brimstack.properties" for a in command[1:]))
+    result = subprocess.run(command, capture_output=True, text=True, timeout=60)
+    print("  " + (result.stdout + result.stderr).strip().replace("\n", "\n  "))
+    if result.returncode != 1:
+        raise SystemExit("demo: zebauthz answered %d, not the refusal the module made"
+                         % result.returncode)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--serve", action="store_true",
@@ -146,6 +163,7 @@ def main():
             print("Users: %s" % ", ".join("%s (%s)" % (u, ", ".join(
                 USERS[u]["repositories"][REPOSITORY][0]["pbps"])) for u in USERS))
             run_session(Session(workdir, url))
+            explain_refusal(deployment)
             if args.serve:
                 print("\nThe module's decisions are logged in %s" % deployment.httpd.error_log)
                 print("Serving until Ctrl-C: svn --username dev --password dev-pw ls %s" % url)

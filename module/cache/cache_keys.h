@@ -11,6 +11,9 @@
 
 namespace zeb {
 
+// The prefix the cache layer stores every entry of the module under.
+inline constexpr char kMemcachePrefix[] = "mod_authnz_zeb";
+
 // Lower-case hex HMAC-SHA-256 of password keyed with secret: a listing of
 // memcached's keys then gives no way to test password guesses without the
 // secret. Empty when no digest can be made.

@@ -332,6 +332,21 @@ apr_status_t memcache_cache_get(zeb_memcache_t* mc, const char* userkey, const c
   return APR_SUCCESS;
 }
 
+apr_status_t memcache_cache_delete(zeb_memcache_t* mc, const char* userkey, const char* prefix,
+                                   apr_pool_t* pool) {
+  ScratchPool scratch(pool);
+  const char* key = nullptr;
+  apr_status_t rv = memcache_cache_genkey(userkey, prefix, &key, nullptr, scratch.get());
+  if (rv != APR_SUCCESS) return rv;
+  if (!mc) return ZEB_MEMCACHE_EDELETE;
+
+  const memcached_return_t rc = run_on_key(mc, key, [&](memcached_st* client) {
+    return memcached_delete(client, key, std::strlen(key), 0);
+  });
+  if (rc == MEMCACHED_NOTFOUND) return ZEB_MEMCACHE_ENOTFOUND;
+  return rc == MEMCACHED_SUCCESS ? APR_SUCCESS : ZEB_MEMCACHE_EDELETE;
+}
+
 apr_status_t memcache_cache_stash(const char* address, zeb_memcache_t** mc, const char* prefix,
                                   const char* userkey, apr_uint32_t ttl, const char* data,
                                   apr_size_t data_len, apr_pool_t* pool) {

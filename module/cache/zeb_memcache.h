@@ -46,6 +46,8 @@ typedef struct zeb_memcache_handle zeb_memcache_t;
 #define ZEB_MEMCACHE_EKEY 50009
 /* No value under the key. */
 #define ZEB_MEMCACHE_ENOTFOUND 50010
+/* memcached refused or failed to delete the value, or did not answer in time. */
+#define ZEB_MEMCACHE_EDELETE 50011
 
 /* Port used when the address names none. */
 #define ZEB_MEMCACHE_DEFAULT_PORT 11211
@@ -95,6 +97,13 @@ apr_status_t memcache_cache_set(zeb_memcache_t* mc, const char* userkey, const c
  * Answers 0, ZEB_MEMCACHE_EKEY, ZEB_MEMCACHE_ENOTFOUND or ZEB_MEMCACHE_EREAD. */
 apr_status_t memcache_cache_get(zeb_memcache_t* mc, const char* userkey, const char* prefix,
                                 char** data, apr_size_t* data_len, apr_pool_t* pool);
+
+/* Deletes the value under the key of userkey and prefix from the server the
+ * key belongs to, so that the next reader asks the source again. Answers 0,
+ * ZEB_MEMCACHE_EKEY, ZEB_MEMCACHE_ENOTFOUND (nothing was stored) or
+ * ZEB_MEMCACHE_EDELETE. */
+apr_status_t memcache_cache_delete(zeb_memcache_t* mc, const char* userkey, const char* prefix,
+                                   apr_pool_t* pool);
 
 /* Connects *mc to address (see memcache_server_connect), then stores as
  * memcache_cache_set. Note the argument order: prefix before userkey, ttl

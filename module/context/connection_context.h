@@ -12,6 +12,7 @@
 // Only gSOAP's own build reads it; httpd's headers define it differently.
 #undef HAVE_TIMEGM
 
+#include "cache_keys.h"
 #include "mod_authnz_zeb.h"
 #include "zeb_authorizer.h"
 #include "zeb_memcache.h"
@@ -65,7 +66,7 @@ typedef struct ctx_data {
 } ctx_data;
 
 inline constexpr char kUserdataKey[] = "mod_authnz_zeb_userdata_key";
-inline constexpr char kMemcachePrefix[] = "mod_authnz_zeb";
+using zeb::kMemcachePrefix;
 inline constexpr char kListenerSslProperty[] = "dwmain.integration.listener_ssl";
 inline constexpr char kSharedSecretProperty[] = "dwmain.integration.security.shared_secret";
 

@@ -6,6 +6,9 @@ import sys
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, "testing"))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e_authz"))
+
+pytest_plugins = ["harness.fixtures"]
 
 import pytest  # noqa: E402
 
@@ -21,7 +24,7 @@ class Tool:
                               text=True, timeout=60)
 
     def json(self, *args, stdin=None, status=None):
-        result = self.run(*(args + ("--json",)), stdin=stdin)
+        result = self.run(args[0], "--json", *args[1:], stdin=stdin)
         if status is not None:
             assert result.returncode == status, (args, result.stdout, result.stderr)
         return json.loads(result.stdout)
@@ -35,3 +38,11 @@ def tool():
 def roles_json(*roles):
     """stdin for --roles -: roles as (id, [pbps])."""
     return json.dumps([{"id": role_id, "pbps": pbps} for role_id, pbps in roles])
+
+
+@pytest.fixture
+def site(zeb, tmp_path):
+    """The authorization suite's deployment: its users and populated repo1."""
+    from authz_site import Site
+
+    return Site(zeb, tmp_path)

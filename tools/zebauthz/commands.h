@@ -11,6 +11,8 @@ namespace zebauthz {
 
 int run_explain(const std::vector<std::string>& args, apr_pool_t* pool);
 int run_lint(const std::vector<std::string>& args, apr_pool_t* pool);
+int run_fetch(const std::vector<std::string>& args, apr_pool_t* pool);
+int run_flush(const std::vector<std::string>& args, apr_pool_t* pool);
 
 }  // namespace zebauthz
 

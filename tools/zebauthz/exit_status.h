@@ -12,8 +12,8 @@ enum exit_status : int {
   kExitFound = 1,       // some path refused; lint found something
   kExitUsage = 2,       // bad command line
   kExitBadInput = 3,    // unreadable or malformed roles, properties or password file
-  kExitService = 4,     // the ScmListener service failed or refused the call
-  kExitCache = 5,       // memcached unreachable, or nothing cached for the user
+  kExitService = 4,     // the ScmListener service failed, or refused the password
+  kExitCache = 5,       // memcached unreachable, nothing cached, or a server not flushed
   kExitRepository = 6,  // the repository cannot be opened or read
 };
 

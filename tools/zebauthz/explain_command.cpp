@@ -4,7 +4,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "exit_status.h"
-#include "explain_report.h"
+#include "explain_paths.h"
 #include "lint.h"
 #include "role_set.h"
 
@@ -12,6 +12,10 @@ namespace zebauthz {
 namespace {
 
 const option_spec kRolesOptions{{"--json"}, {"--role", "--roles"}, {"--role"}, std::nullopt};
+const option_spec kExplainOptions{{"--json", "--recursive"},
+                                  {"--role", "--roles", "--repos", "--revision"},
+                                  {"--role"},
+                                  std::nullopt};
 
 std::vector<role_input> roles_of(const command_line& line) {
   const auto file = line.value("--roles");
@@ -28,28 +32,14 @@ std::vector<role_input> roles_of(const command_line& line) {
 }  // namespace
 
 int run_explain(const std::vector<std::string>& args, apr_pool_t* pool) {
-  const command_line line(args, kRolesOptions);
-  const auto& operands = line.operands();
-  if (operands.size() < 2) throw failure(kExitUsage, "explain wants an action and a path");
-  const pbp_access_t required = parse_action(operands[0]);
-  for (size_t i = 1; i < operands.size(); ++i) {
-    if (operands[i].empty() || operands[i][0] != '/') {
-      throw failure(kExitUsage, "repository paths begin with '/': " + operands[i]);
-    }
-  }
-  apr_array_header_t* store = load_role_store(roles_of(line), pool);
-  bool all_granted = true;
+  const command_line line(args, kExplainOptions);
+  const path_question question = question_of(line.operands(), line);
+  const std::vector<role_input> roles = roles_of(line);
+  if (!line.flag("--json"))
+    return explain_paths(roles, question, nullptr, pool) ? kExitOk : kExitFound;
   nlohmann::json decisions = nlohmann::json::array();
-  for (size_t i = 1; i < operands.size(); ++i) {
-    const user_decision decision = decide_node(store, required, operands[i], pool);
-    all_granted = all_granted && decision.granted;
-    if (line.flag("--json")) {
-      decisions.push_back(decision_json(decision));
-    } else {
-      write_decision(std::cout, decision);
-    }
-  }
-  if (line.flag("--json")) std::cout << nlohmann::json{{"decisions", decisions}}.dump(2) << "\n";
+  const bool all_granted = explain_paths(roles, question, &decisions, pool);
+  std::cout << nlohmann::json{{"decisions", decisions}}.dump(2) << "\n";
   return all_granted ? kExitOk : kExitFound;
 }
 

@@ -12,19 +12,32 @@
 namespace {
 
 constexpr char kUsage[] = R"(usage:
-  zebauthz explain [--json] ROLES ACTION PATH...
+  zebauthz explain [--json] [TREE] ROLES ACTION PATH...
   zebauthz lint [--json] ROLES
+  zebauthz fetch [--json] SERVICE [--password-file F] [TREE] [--explain ACTION PATH...]
+  zebauthz fetch [--json] --via-cache --memcache SERVERS SERVICE [TREE] [--explain ...]
+  zebauthz flush [--json] --memcache SERVERS SERVICE [--password-file F]
 ROLES is --role ID=PBP[,PBP...] (repeatable) or --roles FILE, a JSON list of
 {"id": ID, "pbps": [PBP, ...]} ("-" reads standard input).
 ACTION is none, view or commit; PATH a repository path such as /trunk.
+TREE is --recursive --repos REPOS_DIR [--revision N]: check every node below
+each PATH in the repository on disk, as the module does for a DELETE, COPY
+or MOVE, and name the first node refused.
+SERVICE is --properties FILE --user USER --repository REPO [--location PATH]:
+the module's properties file, and the path of the Location the module
+guards (it decides whether the external system id comes from the service).
+SERVERS is the module's memcached server list, HOST:PORT[,HOST:PORT...].
+flush drops the user's cached role paths (and, with --password-file, the
+cached acceptance of that password) from every server; connections that
+already hold the user's roles keep them until they close.
 
 exit status:
-  0  every path granted; lint found nothing
+  0  every path granted; lint found nothing; fetch or flush done
   1  some path refused; lint found something
   2  bad command line
-  3  unreadable or malformed input file
-  4  the ScmListener service failed
-  5  memcached unreachable, or nothing cached
+  3  unreadable or malformed roles, properties or password file
+  4  the ScmListener service failed or refused the password
+  5  memcached unreachable, nothing cached, or a server not flushed
   6  the repository cannot be read
 )";
 
@@ -38,7 +51,9 @@ int main(int argc, const char* const* argv) {
     return argc < 2 ? zebauthz::kExitUsage : zebauthz::kExitOk;
   }
   const std::map<std::string, command_t> commands = {{"explain", zebauthz::run_explain},
-                                                     {"lint", zebauthz::run_lint}};
+                                                     {"lint", zebauthz::run_lint},
+                                                     {"fetch", zebauthz::run_fetch},
+                                                     {"flush", zebauthz::run_flush}};
   const auto command = commands.find(argv[1]);
   if (command == commands.end()) {
     std::cerr << "zebauthz: unknown command '" << argv[1] << "'\n" << kUsage;

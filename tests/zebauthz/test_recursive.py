@@ -1,0 +1,45 @@
+"""explain --recursive walks a real repository as the module walks it."""
+
+import subprocess
+
+import pytest
+
+from conftest import roles_json
+
+DEV = ("201", ["view:/", "commit:/trunk", "view:/trunk/docs"])
+
+
+@pytest.fixture(scope="module")
+def repos(tmp_path_factory):
+    root = tmp_path_factory.mktemp("recursive")
+    source = root / "import"
+    for path in ("trunk/src/main.c", "trunk/docs/guide.txt", "branches/.keep"):
+        (source / path).parent.mkdir(parents=True, exist_ok=True)
+        (source / path).write_text("x\n")
+    repos = root / "repos"
+    subprocess.run(["svnadmin", "create", str(repos)], check=True)
+    subprocess.run(["svn", "import", "-q", "--config-dir", str(root / "cfg"), "-m", "tree",
+                    str(source), "file://%s" % repos], check=True, capture_output=True)
+    return str(repos)
+
+
+@pytest.mark.parametrize("path, granted, first_refused, reason", [
+    ("/trunk/src", True, None, None),
+    ("/trunk", False, "/trunk/docs", None),
+    ("/trunk/missing", False, "/trunk/missing", "it cannot be listed or does not exist"),
+])
+def test_recursive_reports_the_first_refused_node(tool, repos, path, granted, first_refused,
+                                                   reason):
+    decision = tool.json("explain", "--recursive", "--repos", repos, "--roles", "-", "commit",
+                         path, stdin=roles_json(DEV), status=0 if granted else 1)["decisions"][0]
+    assert decision["granted"] is granted
+    assert decision.get("first_refused") == (
+        None if granted else {"path": first_refused, "reason": reason})
+    if first_refused == "/trunk/docs":
+        assert decision["roles"][0]["rule"]["pbp"] == "view:/trunk/docs"
+
+
+def test_recursive_needs_a_readable_repository(tool, tmp_path):
+    result = tool.run("explain", "--recursive", "--repos", str(tmp_path / "none"), "--role",
+                      "1=view:/", "commit", "/")
+    assert result.returncode == 6, result.stderr

@@ -1,0 +1,36 @@
+// A recursive check as the module makes it for DELETE, POST, COPY and MOVE:
+// the user's global access, else a walk of the repository tree in which
+// every node must be granted by some role.
+#ifndef ZEBAUTHZ_TREE_DECISION_H
+#define ZEBAUTHZ_TREE_DECISION_H
+
+#include <apr_pools.h>
+#include <apr_tables.h>
+#include <svn_fs.h>
+
+#include <optional>
+#include <string>
+
+#include "explain_report.h"
+#include "user_decision.h"
+
+namespace zebauthz {
+
+// The youngest revision's root (or that of revision, when given) of the
+// repository at path; throws failure(kExitRepository).
+svn_fs_root_t* open_revision_root(const std::string& path, std::optional<long> revision,
+                                  apr_pool_t* pool);
+
+struct tree_decision {
+  // The decision at the top, or, when a node below was refused, the
+  // decision at that node (its path then the top's).
+  user_decision decision;
+  std::optional<tree_failure> failed;
+};
+
+tree_decision decide_tree(apr_array_header_t* store, pbp_access_t required, const std::string& path,
+                          svn_fs_root_t* root, apr_pool_t* pool);
+
+}  // namespace zebauthz
+
+#endif
