@@ -11,6 +11,7 @@
 #include "scm_requestkey.h"
 #include "scm_role_entries.h"
 #include "scm_role_paths_list.h"
+#include "service_tls.h"
 #include "soapH.h"
 #include "soap_runtime_settings.h"
 
@@ -40,10 +41,9 @@ service_client::service_client(apr_hash_t* props, apr_pool_t* pool) : props_(pro
   if (get_boolean_property(props, kListenerSslProperty, 0)) {
     static std::once_flag initialized;
     std::call_once(initialized, soap_ssl_init);
-    if (soap_ssl_client_context(&soap_, SOAP_SSL_NO_AUTHENTICATION, nullptr, nullptr, nullptr,
-                                nullptr, nullptr) != SOAP_OK) {
-      fail("TLS set-up");
-    }
+    // The module's TLS context: the service's certificate verified against
+    // the CA the properties name.
+    if (make_service_tls_context(&soap_, props) != SOAP_OK) fail("TLS set-up");
   }
   apply_proxy_settings(&soap_, props);
   bool defaulted = false;
