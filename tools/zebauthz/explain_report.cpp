@@ -103,7 +103,9 @@ void write_decision(std::ostream& out, const user_decision& decision,
       out << " by role " << role_name(decision.deciding_role) << "\n";
       break;
     case decided_by::no_role:
-      out << (decision.roles.empty() ? " (the user has no role)" : " (no role grants it)") << "\n";
+      out << (decision.roles.empty() ? " (the user has no role with a usable PBP)"
+                                     : " (no role grants it)")
+          << "\n";
       break;
   }
   if (failed) {

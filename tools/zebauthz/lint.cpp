@@ -3,16 +3,40 @@
 #include <svn_dirent_uri.h>
 #include <svn_pools.h>
 
-#include <cstring>
 #include <map>
 
 #include "role_set.h"
-#include "user_decision.h"
 #include "zeb_authorizer.h"
-#include "zeb_matcher.h"
+#include "zeb_pbp_usability.h"
 
 namespace zebauthz {
 namespace {
+
+// The finding for each verdict of a string that cannot be used.
+struct verdict_finding {
+  const char* code;
+  const char* effect;
+};
+
+const verdict_finding& finding_of(zeb_pbp_verdict_t verdict) {
+  static const verdict_finding kNoAction{
+      "no-colon", "it applies nowhere, and lowers the role's global access to none"};
+  static const verdict_finding kUnknownAction{"unknown-action",
+                                              "it counts as none: it refuses where it applies"};
+  static const verdict_finding kRelativePath{"relative-path", "it never covers a repository path"};
+  static const verdict_finding kBadPattern{"bad-wildcard",
+                                           "the matcher refuses it, so it never matches"};
+  switch (verdict) {
+    case ZEB_PBP_NO_ACTION:
+      return kNoAction;
+    case ZEB_PBP_UNKNOWN_ACTION:
+      return kUnknownAction;
+    case ZEB_PBP_RELATIVE_PATH:
+      return kRelativePath;
+    default:
+      return kBadPattern;
+  }
+}
 
 // What the engine makes of one string on its own.
 struct classified_pbp {
@@ -44,18 +68,17 @@ class role_linter {
   classified_pbp classify(const std::string& raw) {
     classified_pbp pbp;
     pbp.raw = raw;
-    const size_t colon = raw.find(':');
-    if (colon == std::string::npos) {
-      add(raw, "no-colon", "no ':' between action and path; the string is ignored");
-      return pbp;
+    // Whether the string can be used is the engine's verdict, the one the
+    // module warns about and screens roles with.
+    const zeb_pbp_verdict_t verdict = zeb_pbp_verdict(raw.c_str(), pool_);
+    pbp.usable = verdict == ZEB_PBP_USABLE;
+    if (!pbp.usable) {
+      const verdict_finding& finding = finding_of(verdict);
+      add(raw, finding.code, std::string(zeb_pbp_verdict_text(verdict)) + "; " + finding.effect);
     }
-    const std::string action = raw.substr(0, colon);
-    bool known = action == "view" || action == "commit" || action == "none";
-    if (!known) {
-      add(raw, "unknown-action", "unknown action '" + action + "'; it means no access");
-    }
+    if (verdict == ZEB_PBP_NO_ACTION) return pbp;
     // The engine's own reading of the string: which list it lands in, with
-    // which path and permission.
+    // which path and permission, for the checks across strings.
     apr_pool_t* scratch = svn_pool_create(pool_);
     apr_array_header_t* absolute = apr_array_make(scratch, 1, sizeof(pbp_item_t*));
     apr_array_header_t* wildcards = apr_array_make(scratch, 1, sizeof(pbp_item_t*));
@@ -68,21 +91,6 @@ class role_linter {
     pbp.path = item->path;
     pbp.permission = item->permission;
     svn_pool_destroy(scratch);
-
-    bool usable = known;
-    if (pbp.path.empty() || pbp.path[0] != '/') {
-      add(raw, "relative-path", "relative path '" + pbp.path + "' never covers a repository path");
-      usable = false;
-    } else if (!pbp.absolute) {
-      int error = 0;
-      translate_pbp(pbp.path.c_str(), &error, pool_);
-      if (error != 0) {
-        add(raw, "bad-wildcard",
-            "the matcher refuses the pattern '" + pbp.path + "'; it never matches");
-        usable = false;
-      }
-    }
-    pbp.usable = usable;
     return pbp;
   }
 
@@ -157,14 +165,8 @@ class role_linter {
     for (const auto& pbp : pbps) {
       if (pbp.usable) return;
     }
-    // Say what the engine makes of such a role rather than assume it.
-    apr_pool_t* scratch = svn_pool_create(pool_);
-    apr_array_header_t* store = load_role_store({role_}, scratch);
-    const bool opens = decide_node(store, PBP_VIEW_ACCESS, "/", scratch).granted;
-    svn_pool_destroy(scratch);
     add("", "no-usable-pbp",
-        opens ? "the role has no usable PBP, yet it restricts nothing"
-              : "the role has no usable PBP, so it grants nothing");
+        "the role has no usable PBP, so the module leaves it out and it grants nothing");
   }
 
   const role_input& role_;

@@ -3,6 +3,7 @@
 #include "exit_status.h"
 #include "method_table.h"
 #include "role_paths_record.h"
+#include "role_screening.h"
 #include "role_store.h"
 
 namespace zebauthz {
@@ -16,7 +17,12 @@ apr_array_header_t* load_role_store(const std::vector<role_input>& roles, apr_po
     populate_rolepathslist_pbps(role.id ? role.id->c_str() : nullptr, pbps.data(),
                                 static_cast<int>(pbps.size()), answer, pool);
   }
-  apr_array_header_t* store = make_role_store(answer, pool);
+  // As the module: a role without a usable PBP grants nothing, so it is left
+  // out (lint names it and its strings).
+  apr_array_header_t* store =
+      make_role_store(usable_roles(
+                          answer, [](const char*, const char*, zeb_pbp_verdict_t) {}, pool),
+                      pool);
   for (int i = 0; i < store->nelts; ++i) {
     ensure_processed_pbps(APR_ARRAY_IDX(store, i, role_processed_pbps_t*), store->pool);
   }

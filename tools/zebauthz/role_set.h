@@ -14,7 +14,7 @@
 namespace zebauthz {
 
 // A role store (role_processed_pbps_t*, in order, every role processed) in
-// pool.
+// pool, without the roles that hold no usable PBP, as the module keeps it.
 apr_array_header_t* load_role_store(const std::vector<role_input>& roles, apr_pool_t* pool);
 
 // The roles of a retrieved answer (zeb_role_t*) as role_input.
