@@ -100,6 +100,11 @@ def test_lint(tool, pbps, findings):
     (["explain", "--roles", "-", "view", "/x"], "{not json", 3),
     (["explain", "--roles", "-", "view", "/x"], '[{"id": 1}]', 3),
     (["lint", "--roles", "/nonexistent/roles.json"], None, 3),
+    (["explain", "--all-refused", "--role", "1=view:/", "view", "/x"], None, 2),
+    (["fetch", "--properties", "/nonexistent", "--repository", "r"], None, 2),
+    (["fetch", "--properties", "/nonexistent", "--user", "u", "--repository", "r"], None, 3),
+    (["flush", "--memcache", "host:port:x", "--properties", "/nonexistent", "--user", "u",
+      "--repository", "r"], None, 2),
 ])
 def test_bad_input_has_its_own_status(tool, args, stdin, status):
     result = tool.run(*args, stdin=stdin)

@@ -43,3 +43,20 @@ def test_recursive_needs_a_readable_repository(tool, tmp_path):
     result = tool.run("explain", "--recursive", "--repos", str(tmp_path / "none"), "--role",
                       "1=view:/", "commit", "/")
     assert result.returncode == 6, result.stderr
+
+
+@pytest.mark.parametrize("roles, action, path, refused", [
+    ([("301", ["view:/", "none:/trunk/docs", "none:/branches/*"])], "view", "/",
+     ["/branches/.keep", "/trunk/docs"]),
+    # What lies in a refused directory goes with it; only its top is named.
+    ([DEV], "commit", "/trunk", ["/trunk/docs"]),
+    ([("302", ["none:/", "view:/trunk/src"])], "view", "/trunk", ["/trunk"]),
+    ([("1", ["commit:/"])], "commit", "/", []),
+])
+def test_all_refused_lists_what_the_user_cannot_reach(tool, repos, roles, action, path, refused):
+    decision = tool.json("explain", "--recursive", "--all-refused", "--repos", repos, "--roles",
+                         "-", action, path, stdin=roles_json(*roles),
+                         status=1 if refused else 0)["decisions"][0]
+    assert decision["granted"] is not refused
+    assert [node["path"] for node in decision["refused"]] == refused
+    assert all(node["granted"] is False for node in decision["refused"])

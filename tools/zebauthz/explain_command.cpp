@@ -12,7 +12,7 @@ namespace zebauthz {
 namespace {
 
 const option_spec kRolesOptions{{"--json"}, {"--role", "--roles"}, {"--role"}, std::nullopt};
-const option_spec kExplainOptions{{"--json", "--recursive"},
+const option_spec kExplainOptions{{"--json", "--recursive", "--all-refused"},
                                   {"--role", "--roles", "--repos", "--revision"},
                                   {"--role"},
                                   std::nullopt};

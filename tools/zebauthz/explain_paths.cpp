@@ -22,6 +22,39 @@ std::optional<long> revision_of(const command_line& line) {
   throw failure(kExitUsage, "--revision wants a revision number, not '" + *text + "'");
 }
 
+// Every refused node of each tree: what the user sees, by what is left out.
+bool explain_refused_nodes(apr_array_header_t* store, const path_question& question,
+                           svn_fs_root_t* root, nlohmann::json* json_decisions, apr_pool_t* pool) {
+  bool all_granted = true;
+  for (const auto& path : question.paths) {
+    const std::vector<std::string> refused =
+        refused_nodes(store, question.required, path, root, pool);
+    all_granted = all_granted && refused.empty();
+    nlohmann::json json = {{"action", access_name(question.required)},
+                           {"path", path},
+                           {"granted", refused.empty()},
+                           {"recursive", true},
+                           {"refused", nlohmann::json::array()}};
+    if (json_decisions == nullptr) {
+      std::cout << access_name(question.required) << " " << path << ": "
+                << (refused.empty() ? "GRANTED on every node of the tree"
+                                    : "REFUSED on " + std::to_string(refused.size()) +
+                                          " node(s) of the tree, each below with its reasons")
+                << "\n";
+    }
+    for (const auto& node : refused) {
+      const user_decision decision = decide_node(store, question.required, node, pool);
+      if (json_decisions != nullptr) {
+        json["refused"].push_back(decision_json(decision));
+      } else {
+        write_decision(std::cout, decision);
+      }
+    }
+    if (json_decisions != nullptr) json_decisions->push_back(std::move(json));
+  }
+  return all_granted;
+}
+
 }  // namespace
 
 path_question question_of(const std::vector<std::string>& action_and_paths,
@@ -42,8 +75,9 @@ path_question question_of(const std::vector<std::string>& action_and_paths,
   if (question.recursive != question.repos.has_value()) {
     throw failure(kExitUsage, "--recursive and --repos go together");
   }
-  if (question.revision && !question.recursive) {
-    throw failure(kExitUsage, "--revision goes with --recursive");
+  question.all_refused = line.flag("--all-refused");
+  if ((question.revision || question.all_refused) && !question.recursive) {
+    throw failure(kExitUsage, "--revision and --all-refused go with --recursive");
   }
   return question;
 }
@@ -53,6 +87,8 @@ bool explain_paths(const std::vector<role_input>& roles, const path_question& qu
   apr_array_header_t* store = load_role_store(roles, pool);
   svn_fs_root_t* root =
       question.recursive ? open_revision_root(*question.repos, question.revision, pool) : nullptr;
+  if (question.all_refused)
+    return explain_refused_nodes(store, question, root, json_decisions, pool);
   bool all_granted = true;
   for (const auto& path : question.paths) {
     const tree_decision tree =

@@ -21,12 +21,14 @@ struct path_question {
   pbp_access_t required = PBP_NO_ACCESS;
   std::vector<std::string> paths;
   bool recursive = false;
+  bool all_refused = false;  // every refused node of the tree, not the first
   std::optional<std::string> repos;
   std::optional<long> revision;
 };
 
 // The question of "ACTION PATH..." with the tree options of line
-// (--recursive with --repos and optionally --revision); throws
+// (--recursive with --repos and optionally --revision and --all-refused);
+// throws
 // failure(kExitUsage).
 path_question question_of(const std::vector<std::string>& action_and_paths,
                           const command_line& line);

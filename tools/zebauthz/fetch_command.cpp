@@ -19,7 +19,7 @@
 namespace zebauthz {
 namespace {
 
-const option_spec kFetchOptions{{"--json", "--via-cache", "--recursive"},
+const option_spec kFetchOptions{{"--json", "--via-cache", "--recursive", "--all-refused"},
                                 {"--properties", "--user", "--repository", "--password-file",
                                  "--memcache", "--location", "--repos", "--revision"},
                                 {},

@@ -10,6 +10,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "explain_report.h"
 #include "user_decision.h"
@@ -30,6 +31,15 @@ struct tree_decision {
 
 tree_decision decide_tree(apr_array_header_t* store, pbp_access_t required, const std::string& path,
                           svn_fs_root_t* root, apr_pool_t* pool);
+
+// Every node at or below path that the user may not act on, topmost first
+// and in name order: what a user sees, and what a checkout leaves out. The
+// entries of a refused directory are not visited, since they go with it.
+// Throws failure(kExitRepository) when path names no node or a directory
+// cannot be listed.
+std::vector<std::string> refused_nodes(apr_array_header_t* store, pbp_access_t required,
+                                       const std::string& path, svn_fs_root_t* root,
+                                       apr_pool_t* pool);
 
 }  // namespace zebauthz
 
