@@ -4,7 +4,7 @@ Starts memcached, the stand-in Brimstack server and httpd (with the module
 named by ZEB_MODULE) on loopback ports in a temporary directory, imports a
 small project, then runs the real svn client as users of different roles and
 shows which operations the module grants and which it refuses; then asks
-zebauthz (named by ZEBAUTHZ) why one of them was refused. With --serve
+zebauthz (named by ZEBAUTHZ) why two of them were refused. With --serve
 the services keep running until Ctrl-C, for trying svn by hand."""
 
 import argparse
@@ -127,19 +127,29 @@ def run_session(session):
                  session.url + "/branches/feature")
 
 
-def explain_refusal(deployment):
-    """Asks zebauthz (named by ZEBAUTHZ) why dev could not commit to the docs."""
+def explain_refusals(deployment):
+    """Asks zebauthz (named by ZEBAUTHZ) why dev could neither commit to the
+    docs nor delete trunk: dev's roles as the service gives them to the
+    module, explained on the repository as the module walks it."""
     tool = os.environ.get("ZEBAUTHZ")
     if not tool:
         return
-    command = [tool, "fetch", "--properties", deployment.properties_file, "--user", "dev",
-               "--repository", REPOSITORY, "--explain", "commit", "/trunk/docs/guide.txt"]
-    print("\n$ zebauthz %s        # why was dev refused the docs commit?" % " ".join(
-        a if a != deployment.properties_file else "brimstack.properties" for a in command[1:]))
-    result = subprocess.run(command, capture_output=True, text=True, timeout=60)
+    fetch = [tool, "fetch", "--json", "--properties", deployment.properties_file, "--user", "dev",
+             "--repository", REPOSITORY]
+    repos = os.path.join(deployment.repos_dir, REPOSITORY)
+    explain = [tool, "explain", "--roles", "-", "--recursive", "--repos", repos, "commit",
+               "/trunk/docs/guide.txt", "/trunk"]
+    shown = {deployment.properties_file: "brimstack.properties", repos: "REPOS/" + REPOSITORY}
+    print("\n$ zebauthz %s \\\n    | zebauthz %s        # why was dev refused?" % tuple(
+        " ".join(shown.get(a, a) for a in command[1:]) for command in (fetch, explain)))
+    roles = subprocess.run(fetch, capture_output=True, text=True, timeout=60)
+    if roles.returncode != 0:
+        raise SystemExit("demo: zebauthz fetch failed: %s" % roles.stderr.strip())
+    result = subprocess.run(explain, input=roles.stdout, capture_output=True, text=True,
+                            timeout=60)
     print("  " + (result.stdout + result.stderr).strip().replace("\n", "\n  "))
     if result.returncode != 1:
-        raise SystemExit("demo: zebauthz answered %d, not the refusal the module made"
+        raise SystemExit("demo: zebauthz answered %d, not the refusals the module made"
                          % result.returncode)
 
 
@@ -163,7 +173,7 @@ def main():
             print("Users: %s" % ", ".join("%s (%s)" % (u, ", ".join(
                 USERS[u]["repositories"][REPOSITORY][0]["pbps"])) for u in USERS))
             run_session(Session(workdir, url))
-            explain_refusal(deployment)
+            explain_refusals(deployment)
             if args.serve:
                 print("\nThe module's decisions are logged in %s" % deployment.httpd.error_log)
                 print("Serving until Ctrl-C: svn --username dev --password dev-pw ls %s" % url)
