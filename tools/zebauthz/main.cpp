@@ -20,9 +20,10 @@ constexpr char kUsage[] = R"(usage:
 ROLES is --role ID=PBP[,PBP...] (repeatable) or --roles FILE, a JSON list of
 {"id": ID, "pbps": [PBP, ...]} ("-" reads standard input).
 ACTION is none, view or commit; PATH a repository path such as /trunk.
-TREE is --recursive --repos REPOS_DIR [--revision N]: check every node below
-each PATH in the repository on disk, as the module does for a DELETE, COPY
-or MOVE, and name the first node refused.
+TREE is --recursive --repos REPOS_DIR [--revision N] [--all-refused]: check
+every node below each PATH in the repository on disk, as the module does for
+a DELETE, COPY or MOVE, and name the first node refused; with --all-refused,
+name every node refused (for view: what the user does not see).
 SERVICE is --properties FILE --user USER --repository REPO [--location PATH]:
 the module's properties file, and the path of the Location the module
 guards (it decides whether the external system id comes from the service).

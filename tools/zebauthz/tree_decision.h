@@ -32,8 +32,8 @@ struct tree_decision {
 tree_decision decide_tree(apr_array_header_t* store, pbp_access_t required, const std::string& path,
                           svn_fs_root_t* root, apr_pool_t* pool);
 
-// Every node at or below path that the user may not act on, topmost first
-// and in name order: what a user sees, and what a checkout leaves out. The
+// Every node at or below path that the user may not act on, the topmost
+// ones in path order: what a user does not see, what a checkout leaves out. The
 // entries of a refused directory are not visited, since they go with it.
 // Throws failure(kExitRepository) when path names no node or a directory
 // cannot be listed.
