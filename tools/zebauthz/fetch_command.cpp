@@ -141,8 +141,9 @@ int run_fetch(const std::vector<std::string>& args, apr_pool_t* pool) {
   if (!line.operands().empty()) throw failure(kExitUsage, "fetch takes no operands");
   std::optional<path_question> question;
   if (line.rest()) question = question_of(*line.rest(), line);
-  if (!question && (line.flag("--recursive") || line.value("--repos"))) {
-    throw failure(kExitUsage, "--recursive goes with --explain");
+  if (!question && (line.flag("--recursive") || line.flag("--all-refused") ||
+                    line.value("--repos") || line.value("--revision"))) {
+    throw failure(kExitUsage, "the tree options go with --explain");
   }
   const user_scope scope(line, pool);
   const fetched result =
