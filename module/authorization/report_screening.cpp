@@ -23,7 +23,8 @@ constexpr const char* kBodyFilter = "ZEB_REPORT_BODY";
 constexpr const char* kMergeinfoFilter = "ZEB_MERGEINFO_ITEMS";
 constexpr apr_off_t kReadChunk = 8192;
 
-// Hands the saved body over in the pieces asked for, then steps aside.
+// Hands the saved body over in the pieces asked for (mod_dav reads bytes;
+// any other mode gets the rest at once), then steps aside.
 apr_status_t replay_body(ap_filter_t* f, apr_bucket_brigade* bb, ap_input_mode_t mode,
                          apr_read_type_e block, apr_off_t readbytes) {
   auto* saved = static_cast<apr_bucket_brigade*>(f->ctx);
@@ -58,7 +59,12 @@ int read_body(request_rec* r, apr_bucket_brigade* saved, apr_off_t limit) {
     for (apr_bucket* b = APR_BRIGADE_FIRST(bb); b != APR_BRIGADE_SENTINEL(bb);
          b = APR_BUCKET_NEXT(b)) {
       if (APR_BUCKET_IS_EOS(b)) seen_eos = true;
-      apr_bucket_setaside(b, r->pool);
+      if (apr_status_t kept = apr_bucket_setaside(b, r->pool);
+          kept != APR_SUCCESS && kept != APR_ENOTIMPL) {
+        ap_log_rerror(APLOG_MARK, APLOG_ERR, kept, r, "Unable to read the %s request body",
+                      r->method);
+        return HTTP_INTERNAL_SERVER_ERROR;
+      }
     }
     apr_off_t length = 0;
     apr_brigade_length(bb, 1, &length);

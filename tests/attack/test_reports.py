@@ -146,6 +146,10 @@ def test_mergeinfo_of_descendants_keeps_what_is_readable(target):
         assert answer.status == 200 and answer.header("WWW-Authenticate") is None
         assert PUBLIC_MERGE.encode() in answer.body and SECRET_MERGE.encode() not in answer.body
         assert answer.body.rstrip().endswith(b"</S:mergeinfo-report>")
+    # The client's own catalogue of a target's mergeinfo goes the same way.
+    result = target.svn("dev", "mergeinfo", "--show-revs", "merged", "-R",
+                        target.url() + "/branches", target.url() + "/trunk")
+    assert result.returncode == 0, result.stderr
 
 
 # mod_dav_svn aborts the serving process on these, whoever sends them; no
