@@ -18,10 +18,12 @@ PROPPATCH = ('<?xml version="1.0"?><D:propertyupdate xmlns:D="DAV:" xmlns:C="'
              '</D:prop></D:set></D:propertyupdate>')
 
 
-def transaction(target, user):
-    created = target.send(user, "POST", "/svn/repo1/!svn/me", SKEL, b"( create-txn )")
+def transaction(target, user, virtual):
+    """A new transaction of user's: its name, or the name user gave it."""
+    headers = dict(SKEL, **({"SVN-VTxn-Name": "v-" + str(uuid.uuid4())} if virtual else {}))
+    created = target.send(user, "POST", "/svn/repo1/!svn/me", headers, b"( create-txn )")
     assert created.status == 201, created
-    return created.header("SVN-Txn-Name")
+    return created.header("SVN-VTxn-Name" if virtual else "SVN-Txn-Name")
 
 
 # method, path inside the transaction root, extra headers, admin's status.
@@ -43,25 +45,28 @@ TRANSACTION_ROWS = [
 ]
 
 
+@pytest.mark.parametrize("virtual", [False, True], ids=["txr", "vtxr"])
 @pytest.mark.parametrize("method, path, extra, admin_status", TRANSACTION_ROWS,
                          ids=["%s %s" % (row[0], row[1]) for row in TRANSACTION_ROWS])
-def test_write_into_a_transaction_is_refused(target, method, path, extra, admin_status):
-    """Into the attacker's own transaction and into admin's."""
+def test_write_into_a_transaction_is_refused(target, method, path, extra, admin_status, virtual):
+    """Into the attacker's own transaction and into admin's, by the name
+    the server gave it or the one its client chose."""
+    root, txn_resource = ("vtxr", "vtxn") if virtual else ("txr", "txn")
     body = {"PUT": SECRET + b" planted\n", "PROPPATCH": PROPPATCH}.get(method)
     source = extra.get("source")
 
     def attempt(user, txn, raw=False):
-        uri = "/svn/repo1/!svn/txr/%s%s" % (txn, path)
+        uri = "/svn/repo1/!svn/%s/%s%s" % (root, txn, path)
         if source is None:
             return target.send(user, method, uri, {}, body, raw=raw)
         return target.send(user, method, "/svn/repo1" + source,
                            {"Destination": target.url() + uri[len("/svn/repo1"):],
                             "Depth": "infinity"})
 
-    admin_txn = transaction(target, "admin")
+    admin_txn = transaction(target, "admin", virtual)
     try:
         for user in BOTH:
-            own_txn = transaction(target, user) if user == "dev" else admin_txn
+            own_txn = transaction(target, user, virtual) if user == "dev" else admin_txn
             for txn in {own_txn, admin_txn}:
                 # A recursive check needs the transaction's root, which
                 # mod_dav_svn opens only for the user who made it.
@@ -69,7 +74,7 @@ def test_write_into_a_transaction_is_refused(target, method, path, extra, admin_
                 assert attempt(user, txn, raw="//" in path).status in expected, (user, txn)
         assert attempt("admin", admin_txn, raw="//" in path).status == admin_status
     finally:
-        target.send("admin", "DELETE", "/svn/repo1/!svn/txn/" + admin_txn)
+        target.send("admin", "DELETE", "/svn/repo1/!svn/%s/%s" % (txn_resource, admin_txn))
 
 
 def test_write_through_v1_activity_is_refused(target):
