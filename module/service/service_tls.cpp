@@ -37,8 +37,10 @@ bool service_certificate_verified(apr_hash_t* props) {
 
 int make_service_tls_context(struct soap* soap, apr_hash_t* props) {
   if (!service_certificate_verified(props)) {
-    return soap_ssl_client_context(soap, SOAP_SSL_NO_AUTHENTICATION, nullptr, nullptr, nullptr,
-                                   nullptr, nullptr);
+    // Nothing is verified against the system's CA bundle, so it is not
+    // loaded: every connection's context would parse it again.
+    return soap_ssl_client_context(soap, SOAP_SSL_NO_AUTHENTICATION | SOAP_SSL_NO_DEFAULT_CA_PATH,
+                                   nullptr, nullptr, nullptr, nullptr, nullptr);
   }
   // The host is checked below, by OpenSSL during the handshake.
   const unsigned short flags =
