@@ -11,6 +11,7 @@
 
 #include "fuzz_support.h"
 #include "reference_engine.h"
+#include "role_fixtures.h"
 #include "zeb_authorizer.h"
 #include "zeb_explain.h"
 #include "zeb_pattern.h"
@@ -18,32 +19,8 @@
 namespace {
 
 using zeb::fuzz::finding;
-
-role_processed_pbps_t* processed_role(const std::vector<std::string>& raw, apr_pool_t* pool) {
-  auto* role =
-      static_cast<role_processed_pbps_t*>(apr_pcalloc(pool, sizeof(role_processed_pbps_t)));
-  apr_pool_create(&role->raw_pbps_pool, pool);
-  role->num_raw_pbps = static_cast<int>(raw.size());
-  role->raw_pbps =
-      static_cast<char**>(apr_pcalloc(role->raw_pbps_pool, (raw.size() + 1) * sizeof(char*)));
-  for (size_t i = 0; i < raw.size(); ++i) {
-    role->raw_pbps[i] = apr_pstrdup(role->raw_pbps_pool, raw[i].c_str());
-  }
-  ensure_processed_pbps(role, pool);
-  return role;
-}
-
-apr_array_header_t* plain_copy(const apr_array_header_t* list, apr_pool_t* pool) {
-  apr_array_header_t* copy = apr_array_make(pool, list->nelts, sizeof(pbp_item_t*));
-  for (int i = 0; i < list->nelts; ++i) {
-    const auto* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
-    auto* plain = static_cast<pbp_item_t*>(apr_pcalloc(pool, sizeof(pbp_item_t)));
-    plain->path = item->path;
-    plain->permission = item->permission;
-    APR_ARRAY_PUSH(copy, pbp_item_t*) = plain;
-  }
-  return copy;
-}
+using zeb::test::foreign_copy;
+using zeb::test::processed_role;
 
 // Whether the expression library gives up on some wildcard of the role at
 // path: the reference then counts no match, the engine never grants.
@@ -85,8 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     finding("global access " + std::to_string(role->role_global_access) + ", reference " +
             std::to_string(expected.global_access) + ": " + describe(raw, 0, ""));
   }
-  apr_array_header_t* plain_absolute = plain_copy(absolute, pool.get());
-  apr_array_header_t* plain_wildcards = plain_copy(wildcards, pool.get());
+  apr_array_header_t* plain_absolute = foreign_copy(absolute, pool.get());
+  apr_array_header_t* plain_wildcards = foreign_copy(wildcards, pool.get());
 
   for (const auto& path : paths) {
     const bool gives_up = library_gives_up(expected, path);
