@@ -3,11 +3,14 @@
 #include <http_request.h>
 #include <mod_auth.h>
 
+#include <string>
+
 #include "check_credentials.h"
 #include "config_warnings.h"
 #include "mod_authnz_zeb.h"
 #include "report_screening.h"
 #include "subreq_bypass.h"
+#include "zeb_memcache_servers.h"
 
 namespace {
 
@@ -35,16 +38,21 @@ const char* AuthnzZEBMemcacheServer_cmd(cmd_parms* cmd, void* config, int argc,
                                         char* const argv[]) {
   if (const char* err = refuse_outside_location(cmd)) return err;
   if (argc < 1) return "AuthnzZEBMemcacheServer takes one or more memcached servers";
-  static_cast<authnz_zeb_config_rec*>(config)->memcache_server =
-      argc == 1 ? argv[0] : join_words(cmd->pool, argc, argv);
+  const char* servers = argc == 1 ? argv[0] : join_words(cmd->pool, argc, argv);
+  // Parsed again by every connection; a list that no connection could use
+  // is refused now rather than silently leaving the module without a cache.
+  std::string problem;
+  if (!zeb_memcache::parse_server_list(servers, cmd->temp_pool, &problem)) {
+    return apr_psprintf(cmd->pool, "AuthnzZEBMemcacheServer '%s': %s", servers, problem.c_str());
+  }
+  static_cast<authnz_zeb_config_rec*>(config)->memcache_server = servers;
   return nullptr;
 }
 
 const char* AuthnzZEBMemcacheTTL_cmd(cmd_parms* cmd, void* config, const char* arg) {
   if (const char* err = refuse_outside_location(cmd)) return err;
-  static_cast<authnz_zeb_config_rec*>(config)->memcache_ttl = parse_memcache_ttl(arg);
-  if (const char* warning = memcache_ttl_warning(arg, cmd->pool)) note_config_warning(warning);
-  return nullptr;
+  return parse_memcache_ttl(arg, &static_cast<authnz_zeb_config_rec*>(config)->memcache_ttl,
+                            cmd->pool);
 }
 
 // httpd's C++ view of command handlers is a function without parameters;

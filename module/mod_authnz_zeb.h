@@ -27,13 +27,10 @@ inline constexpr apr_int64_t kDefaultMemcacheTtl = 600;
 
 void* create_authnz_zeb_dir_config(apr_pool_t* p, char* dir);
 
-// The TTL directive's value: libc atol rules, never an error.
-apr_int64_t parse_memcache_ttl(const char* arg);
-// A warning naming arg, allocated in pool, when the TTL directive's value
-// will not mean what it seems to: not a plain whole number, 0 (entries never
-// expire), negative, or above memcached's largest relative expiry. Null when
-// the value is sound.
-const char* memcache_ttl_warning(const char* arg, apr_pool_t* pool);
+// The TTL directive's value into *ttl: a whole number of seconds that
+// memcached reads as relative and finite (1 to 2592000). Otherwise the
+// directive's error text, allocated in pool, and *ttl untouched.
+const char* parse_memcache_ttl(const char* arg, apr_int64_t* ttl, apr_pool_t* pool);
 
 int check_user(request_rec* r);
 int check_access(request_rec* r);

@@ -2,24 +2,16 @@
 // that it builds and is tested without a running httpd.
 #include <apr_strings.h>
 
-#include <cstdlib>
+#include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "mod_authnz_zeb.h"
 
 namespace {
 
-// memcached reads a larger expiry as an absolute Unix time.
+// memcached reads a larger expiry as an absolute Unix time, and 0 as never.
 constexpr apr_int64_t kMaxRelativeTtl = 2592000;
-
-bool is_plain_whole_number(const char* arg) {
-  if (*arg == '-') ++arg;
-  if (*arg == '\0') return false;
-  for (; *arg; ++arg) {
-    if (*arg < '0' || *arg > '9') return false;
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -36,23 +28,17 @@ void* create_authnz_zeb_dir_config(apr_pool_t* p, char* dir) {
   return conf;
 }
 
-apr_int64_t parse_memcache_ttl(const char* arg) {
-  return std::atol(arg);
-}
-
-const char* memcache_ttl_warning(const char* arg, apr_pool_t* pool) {
-  const apr_int64_t ttl = parse_memcache_ttl(arg);
-  const char* problem = nullptr;
-  if (!is_plain_whole_number(arg)) {
-    problem = "is not a plain whole number of seconds";
-  } else if (ttl == 0) {
-    problem = "is 0: cached entries never expire, so revoked rights stay cached until a flush";
-  } else if (ttl < 0) {
-    problem = "is negative";
-  } else if (ttl > kMaxRelativeTtl) {
-    problem = "is above 2592000: memcached reads it as an absolute time, so entries expire at once";
+const char* parse_memcache_ttl(const char* arg, apr_int64_t* ttl, apr_pool_t* pool) {
+  // Digits only: no sign, space or unit, and nothing that overflows.
+  const char* end = arg + std::strlen(arg);
+  std::uint32_t value = 0;
+  const auto [stop, ec] = std::from_chars(arg, end, value);
+  if (ec != std::errc() || stop != end || value < 1 || value > kMaxRelativeTtl) {
+    return apr_psprintf(pool,
+                        "AuthnzZEBMemcacheTTL '%s' is not a whole number of seconds from 1 to "
+                        "%" APR_INT64_T_FMT,
+                        arg, kMaxRelativeTtl);
   }
-  if (problem == nullptr) return nullptr;
-  return apr_psprintf(pool, "AuthnzZEBMemcacheTTL '%s' %s (taken as %" APR_INT64_T_FMT ")", arg,
-                      problem, ttl);
+  *ttl = value;
+  return nullptr;
 }

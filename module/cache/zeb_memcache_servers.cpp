@@ -19,22 +19,24 @@ std::optional<unsigned> number_in(std::string_view text, unsigned min, unsigned 
   return value;
 }
 
-// Applies "name=value"; false for an unknown name or a value out of range.
-bool apply_option(std::string_view word, server_list& list) {
+// Applies "name=value"; otherwise what is wrong with it.
+std::optional<std::string> apply_option(std::string_view word, server_list& list) {
   const auto eq = word.find('=');
   const std::string_view name = word.substr(0, eq);
   const std::string_view value = word.substr(eq + 1);
   if (name == "timeout") {
     const auto ms = number_in(value, 1, kMaxTimeoutMs);
-    if (ms) list.timeout_ms = *ms;
-    return ms.has_value();
+    if (!ms) return "timeout takes whole milliseconds from 1 to " + std::to_string(kMaxTimeoutMs);
+    list.timeout_ms = *ms;
+    return std::nullopt;
   }
   if (name == "retry") {
     const auto seconds = number_in(value, 0, kMaxRetrySeconds);
-    if (seconds) list.retry_seconds = *seconds;
-    return seconds.has_value();
+    if (!seconds) return "retry takes whole seconds from 0 to " + std::to_string(kMaxRetrySeconds);
+    list.retry_seconds = *seconds;
+    return std::nullopt;
   }
-  return false;
+  return std::string("unknown option (known: timeout, retry)");
 }
 
 std::optional<server> parse_server(const std::string& word, apr_pool_t* pool) {
@@ -50,25 +52,30 @@ std::optional<server> parse_server(const std::string& word, apr_pool_t* pool) {
 
 }  // namespace
 
-std::optional<server_list> parse_server_list(std::string_view text, apr_pool_t* pool) {
+std::optional<server_list> parse_server_list(std::string_view text, apr_pool_t* pool,
+                                             std::string* problem) {
   apr_pool_t* scratch = nullptr;
   if (apr_pool_create(&scratch, pool) != APR_SUCCESS) return std::nullopt;
   server_list list;
-  bool usable = true;
-  for (size_t start = text.find_first_not_of(kSeparators); usable && start != text.npos;) {
+  std::string why;
+  for (size_t start = text.find_first_not_of(kSeparators); why.empty() && start != text.npos;) {
     const size_t end = std::min(text.find_first_of(kSeparators, start), text.size());
     const std::string word(text.substr(start, end - start));
     if (word.find('=') != word.npos) {
-      usable = apply_option(word, list);
+      if (auto wrong = apply_option(word, list)) why = "'" + word + "': " + *wrong;
     } else if (auto parsed = parse_server(word, scratch)) {
       list.servers.push_back(std::move(*parsed));
     } else {
-      usable = false;
+      why = "'" + word + "' is no HOST, HOST:PORT (port 1 to 65535), [IPV6][:PORT] or socket path";
     }
     start = text.find_first_not_of(kSeparators, end);
   }
   apr_pool_destroy(scratch);
-  if (!usable || list.servers.empty()) return std::nullopt;
+  if (why.empty() && list.servers.empty()) why = "no server named";
+  if (!why.empty()) {
+    if (problem != nullptr) *problem = why;
+    return std::nullopt;
+  }
   return list;
 }
 

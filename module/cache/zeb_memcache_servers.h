@@ -34,9 +34,11 @@ struct server_list {
   unsigned retry_seconds = kDefaultRetrySeconds;
 };
 
-// The list, or nothing when it names no server or any part is unusable.
-// Scratch memory comes from a child of pool.
-std::optional<server_list> parse_server_list(std::string_view text, apr_pool_t* pool);
+// The list, or nothing when it names no server or any part is unusable;
+// then *problem, when given, says which part and why. Scratch memory comes
+// from a child of pool.
+std::optional<server_list> parse_server_list(std::string_view text, apr_pool_t* pool,
+                                             std::string* problem = nullptr);
 
 }  // namespace zeb_memcache
 

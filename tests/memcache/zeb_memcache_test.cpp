@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "memcached_process.h"
+#include "zeb_memcache_servers.h"
 
 namespace {
 
@@ -163,19 +164,31 @@ TEST_F(memcache_address, UnusableAddressFailsWithoutNetworkTraffic) {
   const std::string port = std::to_string(listener.port());
   // Each would reach the listener if it were taken for "some host, that port".
   const std::string server = "127.0.0.1:" + port;
-  const std::vector<std::string> unusable = {"",
-                                             ":" + port,
-                                             "[fe80::1%lo]:" + port,
-                                             server + ":x",
-                                             " , ",
-                                             server + " ::1",
-                                             server + " timeout=0",
-                                             server + " timeout=60001",
-                                             server + " retry=soon",
-                                             server + " weight=2",
-                                             "timeout=100",
-                                             server + ",:" + port};
-  for (const auto& address : unusable) {
+  // Each address with what the parser says is wrong with it.
+  const std::string no_server = "is no HOST, HOST:PORT (port 1 to 65535)";
+  const std::vector<std::pair<std::string, std::string>> unusable = {
+      {"", "no server named"},
+      {":" + port, no_server},
+      {"[fe80::1%lo]:" + port, no_server},
+      {server + ":x", no_server},
+      {" , ", "no server named"},
+      {server + " ::1", "'::1' " + no_server},
+      {"127.0.0.1:0", no_server},
+      {"127.0.0.1:65536", no_server},
+      {server + " timeout=0", "'timeout=0': timeout takes whole milliseconds from 1 to 60000"},
+      {server + " timeout=60001", "timeout takes whole milliseconds"},
+      {server + " timeout=-5", "timeout takes whole milliseconds"},
+      {server + " retry=soon", "'retry=soon': retry takes whole seconds from 0 to 3600"},
+      {server + " retry=5s", "retry takes whole seconds"},
+      {server + " weight=2", "'weight=2': unknown option (known: timeout, retry)"},
+      {"timeout=100", "no server named"},
+      {server + ",:" + port, no_server}};
+  for (const auto& [address, why] : unusable) {
+    std::string problem;
+    EXPECT_FALSE(zeb_memcache::parse_server_list(address, pool_, &problem)) << address;
+    EXPECT_NE(problem.find(why), std::string::npos) << address << ": " << problem;
+  }
+  for (const auto& [address, why] : unusable) {
     zeb_memcache_t* mc = nullptr;
     char* data = nullptr;
     EXPECT_EQ(memcache_cache_stash(address.c_str(), &mc, kPrefix, "u", 0, "v", 1, pool_),
