@@ -1,13 +1,16 @@
-// Warnings about directive values: noted while httpd reads its configuration
-// and logged to the server's error log once it is open.
+// Start-up messages, logged to the server's error log once httpd has read
+// its configuration: the module's version and libraries (NOTICE), and the
+// checks of the locations' properties files (WARNING).
 #ifndef CONFIG_WARNINGS_H
 #define CONFIG_WARNINGS_H
 
-// Keeps text (which must live as long as the configuration) for the log.
-void note_config_warning(const char* text);
+#include "mod_authnz_zeb.h"
 
-// Hooks the clearing and the logging of the noted warnings into httpd's
-// configuration cycle.
+// Keeps conf (which lives as long as the configuration) for the check of
+// its properties file.
+void note_properties_file(const authnz_zeb_config_rec* conf);
+
+// Hooks the noting and the checking into httpd's configuration cycle.
 void register_config_warnings();
 
 #endif

@@ -22,7 +22,9 @@ const char* refuse_outside_location(cmd_parms* cmd) {
 
 const char* AuthnzZEBPropertiesFile_cmd(cmd_parms* cmd, void* config, const char* arg) {
   if (const char* err = refuse_outside_location(cmd)) return err;
-  static_cast<authnz_zeb_config_rec*>(config)->brimstack_properties_file = arg;
+  auto* conf = static_cast<authnz_zeb_config_rec*>(config);
+  conf->brimstack_properties_file = arg;
+  note_properties_file(conf);
   return nullptr;
 }
 

@@ -1,10 +1,13 @@
 """Where httpd accepts the module's directives."""
 
+import os
+import re
 import subprocess
 
 import pytest
 
 from harness.httpd import APACHE2, Httpd
+from harness.repositories import write_properties
 
 DIRECTIVES = [
     "AuthnzZEBPropertiesFile /nonexistent/brimstack.properties",
@@ -80,3 +83,46 @@ def test_httpd_knows_the_module_by_its_c_name(workdir):
         # The help line says where the directive belongs: httpd's own
         # wording below it cannot name <Location> alone.
         assert "<Location>" in entry and "main server only" in entry
+
+
+def test_start_up_names_version_and_what_is_wrong_with_properties_files(workdir):
+    files = {
+        "sound": "subversion.repository_base=/var/lib/svn\n",
+        "mistyped": "subversion.repository_base=/b\ndwmain.integration.listener_prot=80\n",
+        "no base": "svn.authnz.timeout=5\n",
+        "unreadable": "subversion.repository_base=/b\n",
+    }
+    sections = []
+    for i, (name, text) in enumerate(files.items()):
+        path = os.path.join(workdir, "p%d.properties" % i)
+        write_properties(path, text=text)
+        sections.append("<Location /l%d>\nAuthnzZEBPropertiesFile %s\n</Location>" % (i, path))
+    sections.append("<Location /gone>\nAuthnzZEBPropertiesFile %s/missing\n</Location>" % workdir)
+    httpd = Httpd(workdir, [], workdir, extra_config="\n".join(sections))
+    # httpd hands the work directory to its children's user, who may not read
+    # a file of mode 0 (root, who starts httpd, still may).
+    os.chmod(os.path.join(workdir, "p3.properties"), 0)
+    httpd.start()
+    try:
+        messages = httpd.messages_since(0)
+    finally:
+        httpd.stop()
+    warnings = sorted(m for level, m in messages if level == "warn")
+    p = os.path.join(workdir, "p%d.properties")
+    expected = [
+        r"AuthnzZEBPropertiesFile %s cannot be read( by user \w+|: Permission denied)"
+        % re.escape(p % 3),
+        r"AuthnzZEBPropertiesFile %s/missing cannot be read: No such file or directory"
+        % re.escape(workdir),
+        r"No subversion\.repository_base in %s: <Location /l2> cannot read the external system id"
+        % re.escape(p % 2),
+        r"Unknown key dwmain\.integration\.listener_prot in %s \(did you mean "
+        r"dwmain\.integration\.listener_port\?\)" % re.escape(p % 1),
+    ]
+    assert len(warnings) == len(expected), warnings
+    for pattern in expected:
+        assert len([w for w in warnings if re.match(pattern, w)]) == 1, (pattern, warnings)
+    notices = [m for level, m in messages if level == "notice"]
+    assert len(notices) == 1 and re.fullmatch(
+        r"mod_authnz_zeb \d+\.\d+\.\d+ \(libmemcached \S+, gSOAP 2\.\d+\.\d+, OpenSSL \S+\)",
+        notices[0]), messages

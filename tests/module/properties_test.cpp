@@ -1,12 +1,16 @@
 #include <apr_file_io.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "apr_pool_test.h"
+#include "properties_check.h"
 #include "properties_file.h"
 
 namespace {
@@ -134,6 +138,114 @@ TEST_F(module_pool, TypedAccessors) {
   EXPECT_STREQ("42", get_property(props, "n1", "d"));
   EXPECT_STREQ("d", get_property(props, "absent", "d"));
   EXPECT_EQ(nullptr, get_property(props, "absent", nullptr));
+}
+
+// The start-up check of a location's properties file; {F} stands for the
+// file's name.
+TEST_F(module_pool, StartUpWarningsAboutPropertiesFile) {
+  const std::string base = "subversion.repository_base=/var/lib/svn\n";
+  const std::string no_base =
+      "No subversion.repository_base in {F}: <Location /svn> cannot read "
+      "the external system id from its .scm.properties";
+  const zeb::request_user nobody = {65534, 65534, "nobody"};
+  struct Case {
+    const char* name;
+    std::string text;
+    mode_t mode;
+    const zeb::request_user* children;
+    std::vector<std::string> expected;
+  } cases[] = {
+      {"sound",
+       base + "svn.authnz.timeout=5\ndwmain.integration.listener_ssl_cafile=/ca\n",
+       0644,
+       nullptr,
+       {}},
+      {"id from the service needs no base",
+       "subversion_branding.repository_uri=/SVN\n",
+       0644,
+       nullptr,
+       {}},
+      {"branding names another location",
+       "subversion_branding.repository_uri=/other\n",
+       0644,
+       nullptr,
+       {no_base}},
+      {"empty file", "", 0644, nullptr, {no_base}},
+      {"typing mistakes, sorted, each with its nearest key",
+       base + "svn.authnz.timeot=5\ndwmain.integration.listener_prot=80\n",
+       0644,
+       nullptr,
+       {"Unknown key dwmain.integration.listener_prot in {F} (did you mean "
+        "dwmain.integration.listener_port?)",
+        "Unknown key svn.authnz.timeot in {F} (did you mean svn.authnz.timeout?)"}},
+      {"nothing near",
+       base + "svn.authnz.cache_everything=1\n",
+       0644,
+       nullptr,
+       {"Unknown key svn.authnz.cache_everything in {F}"}},
+      {"the mistyped base itself",
+       "subversion.repository_bse=/x\n",
+       0644,
+       nullptr,
+       {no_base,
+        "Unknown key subversion.repository_bse in {F} (did you mean "
+        "subversion.repository_base?)"}},
+      {"keys outside the module's prefixes are the server's",
+       base + "dwmain.integration.mail_host=m\ndwmain.integration.securityx=1\nsvn.other=1\n",
+       0644,
+       nullptr,
+       {}},
+      {"unreadable for the children",
+       base,
+       0600,
+       &nobody,
+       {"AuthnzZEBPropertiesFile {F} cannot be read by user nobody, as whom httpd serves "
+        "requests"}},
+      {"readable for the children", base, 0644, &nobody, {}},
+  };
+  for (const auto& c : cases) {
+    char path[] = "/tmp/zeb-props-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(static_cast<ssize_t>(c.text.size()), write(fd, c.text.data(), c.text.size()));
+    fchmod(fd, c.mode);
+    close(fd);
+    std::vector<std::string> expected;
+    for (std::string line : c.expected) expected.push_back(line.replace(line.find("{F}"), 3, path));
+    EXPECT_EQ(expected, zeb::properties_file_warnings(path, "/svn", c.children, pool_)) << c.name;
+    unlink(path);
+  }
+  EXPECT_EQ(std::vector<std::string>{"AuthnzZEBPropertiesFile /nonexistent/p cannot be read: No "
+                                     "such file or directory"},
+            zeb::properties_file_warnings("/nonexistent/p", "/svn", nullptr, pool_));
+}
+
+// Mode bits of the file and of each directory above it, for a user who owns
+// neither; "group" rows give the user the file's group.
+TEST_F(module_pool, ReadableByTheChildrensUser) {
+  struct Case {
+    mode_t dir_mode;
+    mode_t file_mode;
+    bool in_group;
+    bool readable;
+  } cases[] = {{0755, 0644, false, true},  {0755, 0640, false, false}, {0755, 0640, true, true},
+               {0700, 0644, false, false}, {0750, 0640, true, true},   {0711, 0604, false, true},
+               {0755, 0400, true, false}};
+  for (const auto& c : cases) {
+    char dir[] = "/tmp/zeb-dir-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    const std::string file = std::string(dir) + "/p";
+    close(open(file.c_str(), O_CREAT | O_WRONLY, 0600));
+    chmod(file.c_str(), c.file_mode);
+    chmod(dir, c.dir_mode);
+    struct stat st;
+    ASSERT_EQ(0, stat(file.c_str(), &st));
+    const zeb::request_user user = {65534, c.in_group ? st.st_gid : 65534, "nobody"};
+    EXPECT_EQ(c.readable, zeb::readable_by(file.c_str(), user))
+        << std::oct << c.dir_mode << " " << c.file_mode << " " << c.in_group;
+    unlink(file.c_str());
+    rmdir(dir);
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 import json
 import os
+import re
 
 import pytest
 
@@ -110,3 +111,12 @@ def test_bad_input_has_its_own_status(tool, args, stdin, status):
     result = tool.run(*args, stdin=stdin)
     assert result.returncode == status, result.stderr
     assert result.stderr.startswith("zebauthz")
+
+
+def test_version_is_the_projects_with_the_libraries_it_runs_with(tool):
+    project = re.search(r"project\(zeb VERSION (\S+)", open(os.path.join(ROOT, "CMakeLists.txt"))
+                        .read()).group(1)
+    result = tool.run("--version")
+    assert result.returncode == 0, result.stderr
+    assert re.fullmatch(r"zebauthz %s \(libmemcached \S+, gSOAP 2\.\d+\.\d+, OpenSSL \S+\)\n"
+                        % re.escape(project), result.stdout), result.stdout

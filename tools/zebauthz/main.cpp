@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "exit_status.h"
+#include "version_info.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ constexpr char kUsage[] = R"(usage:
   zebauthz fetch [--json] SERVICE [--password-file F] [TREE] [--explain ACTION PATH...]
   zebauthz fetch [--json] --via-cache --memcache SERVERS SERVICE [TREE] [--explain ...]
   zebauthz flush [--json] --memcache SERVERS SERVICE [--password-file F]
+  zebauthz --version
 ROLES is --role ID=PBP[,PBP...] (repeatable) or --roles FILE, a JSON list of
 {"id": ID, "pbps": [PBP, ...]} ("-" reads standard input).
 ACTION is none, view or commit; PATH a repository path such as /trunk.
@@ -50,6 +52,10 @@ int main(int argc, const char* const* argv) {
   if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
     (argc < 2 ? std::cerr : std::cout) << kUsage;
     return argc < 2 ? zebauthz::kExitUsage : zebauthz::kExitOk;
+  }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::cout << zeb::version_line("zebauthz") << "\n";
+    return zebauthz::kExitOk;
   }
   const std::map<std::string, command_t> commands = {{"explain", zebauthz::run_explain},
                                                      {"lint", zebauthz::run_lint},
