@@ -14,10 +14,10 @@
 
 namespace {
 
-// Location sections of the main server only.
+// Location sections only, of the main server or of a virtual host: each
+// virtual host may guard its own locations with its own service.
 const char* refuse_outside_location(cmd_parms* cmd) {
-  return ap_check_cmd_context(cmd,
-                              NOT_IN_VIRTUALHOST | NOT_IN_LIMIT | NOT_IN_DIRECTORY | NOT_IN_FILES);
+  return ap_check_cmd_context(cmd, NOT_IN_LIMIT | NOT_IN_DIRECTORY | NOT_IN_FILES);
 }
 
 const char* AuthnzZEBPropertiesFile_cmd(cmd_parms* cmd, void* config, const char* arg) {
@@ -69,7 +69,7 @@ cmd_func handler(Handler fn) {
 // narrow it further. apache2ctl -L words ACCESS_CONF as "inside <Directory>,
 // <Files>, <Location>, or <If>" and has no wording for Location alone, so the
 // help text, which -L prints above it, names where the directives belong.
-#define ZEB_WHERE " (<Location> and <LocationMatch> of the main server only)"
+#define ZEB_WHERE " (<Location> and <LocationMatch> only, also in <VirtualHost>)"
 
 const command_rec authnz_zeb_cmds[] = {
     {"AuthnzZEBPropertiesFile", handler(AuthnzZEBPropertiesFile_cmd), nullptr, ACCESS_CONF, TAKE1,

@@ -19,8 +19,14 @@ PLACEMENTS = [
     ("location", "<Location /svn>\n{d}\n</Location>", None),
     ("location match", "<LocationMatch ^/svn>\n{d}\n</LocationMatch>", None),
     ("location in virtual host",
-     "<VirtualHost 127.0.0.1:*>\n<Location /svn>\n{d}\n</Location>\n</VirtualHost>",
-     "cannot occur within <VirtualHost> section"),
+     "<VirtualHost 127.0.0.1:*>\n<Location /svn>\n{d}\n</Location>\n</VirtualHost>", None),
+    ("location match in virtual host",
+     "<VirtualHost *>\n<LocationMatch ^/svn>\n{d}\n</LocationMatch>\n</VirtualHost>", None),
+    ("virtual host itself", "<VirtualHost *>\n{d}\n</VirtualHost>",
+     "not allowed in <VirtualHost> context"),
+    ("directory in virtual host", "<VirtualHost *>\n<Directory /tmp>\n{d}\n</Directory>\n"
+     "</VirtualHost>", "cannot occur within <Directory> section"),
+    ("files", "<Files x>\n{d}\n</Files>", "cannot occur within <Files> section"),
     ("directory", "<Directory /tmp>\n{d}\n</Directory>", "cannot occur within <Directory> section"),
     ("limit in location", "<Location /svn>\n<Limit GET>\n{d}\n</Limit>\n</Location>",
      "cannot occur within <Limit> or <LimitExcept> section"),
@@ -82,7 +88,7 @@ def test_httpd_knows_the_module_by_its_c_name(workdir):
         entry = listing.split("%s (mod_authnz_zeb.c)\n" % name, 1)[1].split("\n", 1)[0]
         # The help line says where the directive belongs: httpd's own
         # wording below it cannot name <Location> alone.
-        assert "<Location>" in entry and "main server only" in entry
+        assert "<Location>" in entry and "<VirtualHost>" in entry
 
 
 def test_start_up_names_version_and_what_is_wrong_with_properties_files(workdir):
