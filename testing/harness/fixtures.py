@@ -39,10 +39,14 @@ def server_config(**changes):
 
 
 class Client:
-    """One keep-alive HTTP connection to httpd."""
+    """One keep-alive HTTP connection to httpd; HTTPS when given an SSL context."""
 
-    def __init__(self, port, timeout=30):
-        self.connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+    def __init__(self, port, timeout=30, tls=None):
+        if tls is None:
+            self.connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+        else:
+            self.connection = http.client.HTTPSConnection("127.0.0.1", port, timeout=timeout,
+                                                          context=tls)
 
     def request(self, path, user=None, password=None, method="GET", headers=None):
         all_headers = dict(headers or {})

@@ -1,7 +1,6 @@
 """Locations guarded inside virtual hosts: only the virtual host that
 configures them asks for credentials, and each asks its own service."""
 
-import http.client
 import os
 import ssl
 import subprocess
@@ -35,10 +34,7 @@ SSLCertificateKeyFile {key}
 {section}
 </VirtualHost>
 """.format(modules=MODULES_DIR, port=port, cert=cert, key=key, section=section))
-    https = http.client.HTTPSConnection("127.0.0.1", port, timeout=30,
-                                        context=ssl._create_unverified_context())
-    secure = Client(port)
-    secure.connection = https
+    secure = Client(port, tls=ssl._create_unverified_context())
     granted = secure.request("/svn/repo1/", "alice", "wonderland")
     assert (granted.status, granted.getheader("ZebUserName")) == (200, "alice")
     assert secure.request("/svn/repo1/", "alice", "wrong").status == 401
