@@ -16,8 +16,11 @@
 #include "copy_destination.h"
 #include "dav_svn_api.h"
 #include "properties_file.h"
+#include "request_answer.h"
+#include "request_env.h"
 #include "scm_calls.h"
 #include "scm_requestkey.h"
+#include "service_failure.h"
 #include "soap_runtime_settings.h"
 #include "zeb_memcache.h"
 
@@ -31,8 +34,8 @@ const char* validity(int answer) {
   return answer == 0 ? "valid" : "invalid";
 }
 
-// Asks the service and shares its answer through memcached. OK with *answer
-// set, or the status that ends the request.
+// Asks the service and shares its answer through memcached. SOAP_OK with
+// *answer set, or the runtime's error after logging it.
 int ask_service(int* answer, ctx_data* ctx, request_rec* r, const char* username,
                 const char* password, const char* repos_name, const char* user_key) {
   const char* action = make_soap_action(username, r->pool);
@@ -43,7 +46,7 @@ int ask_service(int* answer, ctx_data* ctx, request_rec* r, const char* username
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "isValidUser() API FAILED: %s",
                   service_failure_text(ctx, r));
     end_soap_call(ctx);
-    return rc == SOAP_EOF ? HTTP_INTERNAL_SERVER_ERROR : HTTP_UNAUTHORIZED;
+    return rc;
   }
   end_soap_call(ctx);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "isValidUser() API succeeded: [%d = %s]", *answer,
@@ -53,12 +56,14 @@ int ask_service(int* answer, ctx_data* ctx, request_rec* r, const char* username
   const apr_status_t stashed = context_cache_stash(ctx, user_key, value, sizeof value, r->pool);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s isValidUser() API response in memcached",
                 stashed == APR_SUCCESS ? "Stashed" : "Unable to stash");
-  return OK;
+  return SOAP_OK;
 }
 
-// Validates credentials the connection cache did not answer.
-int validate_credentials(ctx_data* ctx, request_rec* r, const char* username, const char* password,
-                         const char* repos_name) {
+// Validates credentials the connection cache did not answer. Only the
+// service's answer, fresh or from memcached, refuses them; a failed call
+// is the service's failure, and nothing is cached for it.
+zeb::outcome validate_credentials(ctx_data* ctx, request_rec* r, const char* username,
+                                  const char* password, const char* repos_name) {
   int answer = kRefused;
   reset_cached_authnz_data(ctx, r);
   // The key names the service and repository the answer is for, and holds
@@ -72,26 +77,32 @@ int validate_credentials(ctx_data* ctx, request_rec* r, const char* username, co
 
   char* cached = nullptr;
   apr_size_t cached_len = 0;
+  const char* source = kFromMemcached;
   if (context_cache_fetch(ctx, user_key, &cached, &cached_len, r->pool) == APR_SUCCESS &&
       decode_isvaliduser(cached, cached_len, &answer)) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Fetched isValidUser() API response from memcached: [%d = %s]", answer,
                   validity(answer));
   } else if (int rc = ask_service(&answer, ctx, r, username, password, repos_name, user_key);
-             rc != OK) {
-    return rc;
+             rc != SOAP_OK) {
+    return service_outcome(rc);
+  } else {
+    source = kFromService;
   }
+  set_credentials_env(r, answer == 0 ? username : nullptr, source);
 
   if (answer != 0) {
-    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "User '%s' authentication FAILED", username);
-    const char* repos_path = nullptr;
-    get_reposinfo(&repos_name, &repos_path, r, r->uri, &ctx->conf);
-    log_refusal(r, username, repos_name, repos_path);
-    return HTTP_UNAUTHORIZED;
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication FAILED", username);
+    // The one line per refused request, for the administrator and for
+    // fail2ban; httpd's prefix names the client.
+    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
+                  "User '%s' refused by the service for repository '%s' (answer %d)", username,
+                  repos_name != nullptr ? repos_name : "", answer);
+    return zeb::outcome::credentials_refused;
   }
   cache_authenticated_user(ctx, username, password, repos_name);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK", username);
-  return OK;
+  return zeb::outcome::granted;
 }
 
 const authnz_zeb_config_rec* config_of(request_rec* r) {
@@ -121,6 +132,30 @@ void log_listing_refused(request_rec* r) {
                 "Refusing '%s': the listing of repositories is not offered", r->uri);
 }
 
+// The credentials' check that the provider and the hook share.
+zeb::outcome check_password(request_rec* r, const authnz_zeb_config_rec* conf, const char* user,
+                            const char* password) {
+  ctx_data* ctx = nullptr;
+  if (int rc = get_userdata(&ctx, r, conf); rc != OK) return zeb::outcome_of_status(rc);
+  if (password == nullptr) password = "<none>";
+  const char* repos_name = nullptr;
+  if (get_reposinfo(&repos_name, nullptr, r, r->uri, conf) != 0) {
+    return zeb::outcome::server_error;
+  }
+
+  if (is_cache_okay(user, password, repos_name, ctx, r)) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per cache)", user);
+    set_credentials_env(r, user, kFromConnection);
+  } else if (const zeb::outcome checked = validate_credentials(ctx, r, user, password, repos_name);
+             checked != zeb::outcome::granted) {
+    return checked;
+  }
+  if (ctx->cached_username != nullptr) {
+    apr_table_add(r->headers_out, "ZebUserName", ctx->cached_username);
+  }
+  return zeb::outcome::granted;
+}
+
 }  // namespace
 
 int get_reposinfo(const char** repos_name, const char** repos_path, request_rec* r, const char* uri,
@@ -142,12 +177,6 @@ int get_reposinfo(const char** repos_name, const char** repos_path, request_rec*
   return 0;
 }
 
-void log_refusal(request_rec* r, const char* user, const char* repos_name, const char* repos_path) {
-  ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r,
-                "Refused user '%s': %s in repository '%s', path '%s'", user, r->method,
-                repos_name != nullptr ? repos_name : "", repos_path != nullptr ? repos_path : "");
-}
-
 authn_status zeb_check_password(request_rec* r, const char* user, const char* password) {
   const authnz_zeb_config_rec* conf = config_of(r);
   if (conf->brimstack_properties_file == nullptr) {
@@ -161,21 +190,7 @@ authn_status zeb_check_password(request_rec* r, const char* user, const char* pa
     log_listing_refused(r);
     return AUTH_DENIED;
   }
-  ctx_data* ctx = nullptr;
-  if (get_userdata(&ctx, r, conf) != OK) return AUTH_GENERAL_ERROR;
-  if (password == nullptr) password = "<none>";
-  const char* repos_name = nullptr;
-  if (get_reposinfo(&repos_name, nullptr, r, r->uri, conf) != 0) return AUTH_GENERAL_ERROR;
-
-  if (is_cache_okay(user, password, repos_name, ctx, r)) {
-    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per cache)", user);
-  } else if (int rc = validate_credentials(ctx, r, user, password, repos_name); rc != OK) {
-    return rc == HTTP_UNAUTHORIZED ? AUTH_DENIED : AUTH_GENERAL_ERROR;
-  }
-  if (ctx->cached_username != nullptr) {
-    apr_table_add(r->headers_out, "ZebUserName", ctx->cached_username);
-  }
-  return AUTH_GRANTED;
+  return zeb::response_to(check_password(r, conf, user, password)).provider;
 }
 
 int check_user(request_rec* r) {
@@ -203,13 +218,5 @@ int check_user(request_rec* r) {
     ap_note_basic_auth_failure(r);
     return HTTP_UNAUTHORIZED;
   }
-  switch (zeb_check_password(r, r->user, password)) {
-    case AUTH_GRANTED:
-      return OK;
-    case AUTH_DENIED:
-      ap_note_basic_auth_failure(r);
-      return HTTP_UNAUTHORIZED;
-    default:
-      return HTTP_INTERNAL_SERVER_ERROR;
-  }
+  return answer_outcome(r, check_password(r, conf, r->user, password));
 }

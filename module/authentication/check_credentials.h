@@ -12,19 +12,15 @@
 // that both accept exactly the same credentials. It answers from the
 // connection cache, memcached or the ScmListener service for the request's
 // repository; on AUTH_GRANTED the connection caches user, password and
-// repository and the response carries "ZebUserName". AUTH_DENIED for
-// credentials the service refuses (or a call that fails with a reply),
-// AUTH_GENERAL_ERROR when the location is not configured or the check could
-// not be made; nothing is granted on an error. The caller notes the Basic
-// challenge.
+// repository and the response carries "ZebUserName". AUTH_DENIED only for
+// credentials the service's answer refuses; AUTH_GENERAL_ERROR when the
+// location is not configured, the service failed or the check could not be
+// made (mod_auth_basic answers 500); nothing is granted on an error.
 authn_status zeb_check_password(request_rec* r, const char* user, const char* password);
 
 // 0, or HTTP_INTERNAL_SERVER_ERROR after logging. repos_path may be null
 // when the caller does not want it.
 int get_reposinfo(const char** repos_name, const char** repos_path, request_rec* r, const char* uri,
                   const authnz_zeb_config_rec* conf);
-
-// WARNING naming who was refused what: user, method, repository and path.
-void log_refusal(request_rec* r, const char* user, const char* repos_name, const char* repos_path);
 
 #endif

@@ -13,7 +13,9 @@
 #include <optional>
 
 #include "check_credentials.h"
+#include "refusal_report.h"
 #include "report_screening.h"
+#include "request_answer.h"
 #include "role_paths_loading.h"
 #include "subreq_bypass.h"
 #include "tree_checks.h"
@@ -178,8 +180,7 @@ int request_to_action(apr_array_header_t** todo_list, request_rec* r,
       break;
   }
   ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Unrecognized method %s", method_name(r));
-  ap_note_basic_auth_failure(r);
-  return HTTP_UNAUTHORIZED;
+  return answer_outcome(r, zeb::outcome::unknown_method);
 }
 
 int has_required_access_somewhere(const apr_array_header_t* sorted_absolute_pbps,
@@ -293,9 +294,8 @@ int decide_items(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* con
       ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Action %s authorization FAILED", action);
       ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Method %s authorization FAILED",
                     method_name(r));
-      log_refusal(r, r->user != nullptr ? r->user : "guest", item->repos_name, item->check_path);
-      ap_note_basic_auth_failure(r);
-      return HTTP_FORBIDDEN;
+      note_refused_check(r, item->required_access, item->repos_name, item->check_path);
+      return answer_outcome(r, zeb::outcome::access_refused);
     }
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Action %s authorization ERROR (status=%d)",
                   action, rc);
@@ -307,9 +307,11 @@ int decide_items(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* con
   return OK;
 }
 
+// Every failure has had its line where it happened: a refusal's at
+// WARNING, an error's at ERR.
 int log_failure(request_rec* r, int rc) {
   if (rc != OK) {
-    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "Authorization FAILED with errorcode %d", rc);
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Authorization FAILED with errorcode %d", rc);
   }
   return rc;
 }
@@ -445,7 +447,8 @@ int check_access(request_rec* r) {
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Preparing to authorize via check_access()");
   int rc = do_authorize(r, conf, repos_name, repos_path);
   if (rc == OK) rc = screen_request(r, conf, repos_name, repos_path);
-  return log_failure(r, rc);
+  if (rc == HTTP_FORBIDDEN) report_refusal(r);
+  return answer_status(r, log_failure(r, rc));
 }
 
 int zeb_subreq_bypass(request_rec* r, const char* repos_path, const char* repos_name) {

@@ -12,6 +12,7 @@
 #include "scm_calls.h"
 #include "scm_role_entries.h"
 #include "scm_role_paths_list.h"
+#include "service_failure.h"
 #include "soapH.h"
 #include "soap_runtime_settings.h"
 #include "zeb_memcache.h"
@@ -64,6 +65,8 @@ int call_role_paths(apr_array_header_t** entries, ctx_data* ctx, const char* act
 constexpr role_paths_operation kRolePathsList{"getRolePathsList", call_role_paths_list};
 constexpr role_paths_operation kRolePaths{"getRolePaths", call_role_paths};
 
+// SOAP_OK with the answer's roles appended to pbps_with_roles, or the
+// runtime's error after logging it.
 int retrieve(const role_paths_operation& op, ctx_data* ctx, request_rec* r, const char* repos_name,
              apr_array_header_t* pbps_with_roles) {
   const char* user_key = get_memcache_user_key(ctx, repos_name, r->pool);
@@ -75,7 +78,7 @@ int retrieve(const role_paths_operation& op, ctx_data* ctx, request_rec* r, cons
                   service_failure_text(ctx, r));
   }
   end_soap_call(ctx);  // the entries are copies in the request's pool
-  if (rc != SOAP_OK) return HTTP_INTERNAL_SERVER_ERROR;
+  if (rc != SOAP_OK) return rc;
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s() API succeeded", op.name);
 
   // Made up front so that an answer without roles is stored as an empty value.
@@ -89,7 +92,11 @@ int retrieve(const role_paths_operation& op, ctx_data* ctx, request_rec* r, cons
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s %s() API response in memcached",
                 stashed ? "Stashed" : "Unable to stash", op.name);
   serialize_destroy(value);
-  return 0;
+  return SOAP_OK;
+}
+
+int status_of_call(int rc) {
+  return rc == SOAP_OK ? 0 : zeb::status_of(service_outcome(rc));
 }
 
 // A role without a usable PBP grants nothing, so it is left out; every
@@ -111,21 +118,19 @@ apr_array_header_t* usable_roles_of(const apr_array_header_t* pbps_with_roles, r
 
 }  // namespace
 
-int get_role_paths_list(ctx_data* ctx, request_rec* r, const char* repos_name,
-                        apr_array_header_t* pbps_with_roles) {
-  return retrieve(kRolePathsList, ctx, r, repos_name, pbps_with_roles);
-}
-
 int get_role_paths(ctx_data* ctx, request_rec* r, const char* repos_name,
                    apr_array_header_t* pbps_with_roles) {
-  return retrieve(kRolePaths, ctx, r, repos_name, pbps_with_roles);
+  return status_of_call(retrieve(kRolePaths, ctx, r, repos_name, pbps_with_roles));
 }
 
 int get_pbps(apr_array_header_t** pbps_with_roles, ctx_data* ctx, request_rec* r,
              const char* repos_name, apr_pool_t* pool) {
   *pbps_with_roles = apr_array_make(pool, kInitialRoles, sizeof(zeb_role_t*));
-  if (!ctx->use_role_paths_api && get_role_paths_list(ctx, r, repos_name, *pbps_with_roles) == 0) {
-    return 0;
+  if (!ctx->use_role_paths_api) {
+    const int rc = retrieve(kRolePathsList, ctx, r, repos_name, *pbps_with_roles);
+    // A service without getRolePathsList answers it with a fault; one that
+    // could not be reached would only fail again, after another time-out.
+    if (rc == SOAP_OK || service_unreachable(rc)) return status_of_call(rc);
   }
   return get_role_paths(ctx, r, repos_name, *pbps_with_roles);
 }

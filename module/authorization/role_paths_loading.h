@@ -10,20 +10,19 @@
 
 // Fills ctx->role_pbps for repos_name in ctx->role_store_pool; scratch
 // memory comes from temp_pool.
-// OK, or HTTP_INTERNAL_SERVER_ERROR with the store left absent.
+// OK, or the status of a service failure with the store left absent.
 int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
                    const char* repos_name, apr_pool_t* temp_pool);
 
-// Asks the service: getRolePathsList with getRolePaths as fallback, or only
-// getRolePaths when the connection is set to use that API. *pbps_with_roles
-// (zeb_role_t*) is made in pool. 0, or HTTP_INTERNAL_SERVER_ERROR.
+// Asks the service: getRolePathsList with getRolePaths as fallback when the
+// service answered it with anything but roles, or only getRolePaths when
+// the connection is set to use that API. *pbps_with_roles (zeb_role_t*) is
+// made in pool. 0, or the status of a service failure.
 int get_pbps(apr_array_header_t** pbps_with_roles, ctx_data* ctx, request_rec* r,
              const char* repos_name, apr_pool_t* pool);
 
-// One service operation each; the roles are appended to pbps_with_roles and
-// the answer is stashed in memcached. 0, or HTTP_INTERNAL_SERVER_ERROR.
-int get_role_paths_list(ctx_data* ctx, request_rec* r, const char* repos_name,
-                        apr_array_header_t* pbps_with_roles);
+// getRolePaths alone; its one role is appended to pbps_with_roles and the
+// answer is stashed in memcached. 0, or the status of a service failure.
 int get_role_paths(ctx_data* ctx, request_rec* r, const char* repos_name,
                    apr_array_header_t* pbps_with_roles);
 

@@ -15,6 +15,7 @@
 #include "check_credentials.h"
 #include "copy_destination.h"
 #include "dav_svn_resource.h"
+#include "request_outcome.h"
 #include "zeb_tree_walk.h"
 
 APLOG_USE_MODULE(authnz_zeb);
@@ -180,7 +181,7 @@ int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const 
   switch (destination_uri_path(header, &escaped, r->pool)) {
     case destination_status::unparsable:
       ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error parsing Destination header (%s)", header);
-      return HTTP_INTERNAL_SERVER_ERROR;
+      return zeb::status_of(zeb::outcome::malformed_destination);
     case destination_status::no_path:
       // Never decide a destination check on an absent path.
       return refuse_destination(r, header);
@@ -192,7 +193,7 @@ int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const 
   // escape) would leave a path other than the one httpd serves.
   if (ap_unescape_url(dest) != OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error parsing Destination header (%s)", header);
-    return HTTP_INTERNAL_SERVER_ERROR;
+    return zeb::status_of(zeb::outcome::malformed_destination);
   }
   // Dot segments are resolved the way httpd resolves the destination it
   // serves; "/branches/../tags" must be judged as "/tags".

@@ -10,9 +10,9 @@
 // Schedules the destination commit, the source view and, for a move, the
 // source commit. For mod_dav's subrequest that looks the destination up,
 // only commit over an existing destination tree that would be overwritten.
-// 0; 400 without a source path or Destination header; 403 when the
-// destination names no repository path; 500 when the header does not parse,
-// its path lies outside the location or the destination cannot be resolved.
+// 0; 400 without a source path or Destination header, or when the header
+// does not parse; 403 when the destination names no repository path; 500
+// when its path lies outside the location or cannot be resolved.
 int schedule_copy_move(request_rec* r, const authnz_zeb_config_rec* conf, const char* repos_name,
                        const char* repos_path, bool is_move, apr_array_header_t* todo_list);
 

@@ -75,7 +75,8 @@ inline constexpr int kMaxContextsPerConnection = 4;
 // The context of the request's configuration; made when the connection
 // meets it first, replacing the least recently used one beyond
 // kMaxContextsPerConnection. Returns OK with *ctx set, or
-// HTTP_INTERNAL_SERVER_ERROR.
+// HTTP_INTERNAL_SERVER_ERROR, or a service failure's status when the
+// external system id could not be fetched.
 int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* conf);
 
 // memcached through the context's client, which lives in the context's

@@ -12,6 +12,7 @@
 #include "properties_file.h"
 #include "scm_calls.h"
 #include "scm_requestkey.h"
+#include "service_failure.h"
 #include "service_tls.h"
 #include "soap_runtime_settings.h"
 #include "zeb_memcache.h"
@@ -22,7 +23,6 @@ APLOG_USE_MODULE(authnz_zeb);
 namespace {
 
 constexpr soap_mode kSoapMode = SOAP_C_UTFSTRING | SOAP_XML_INDENT;
-constexpr std::size_t kFaultBufferSize = 2048;
 constexpr char kRepositoryBaseProperty[] = "subversion.repository_base";
 // Shown of the request key in the debug log: enough to tell keys apart.
 constexpr int kShownKeyPrefix = 4;
@@ -42,6 +42,16 @@ void report_unverified_service(apr_hash_t* props, request_rec* r) {
   });
 }
 
+// The runtime's last failure in one line; TLS failures name the CAs in use.
+const char* runtime_failure_text(ctx_data* ctx, request_rec* r) {
+  soap_set_fault(&ctx->soap);  // the runtime's words for errors it found itself
+  const service_failure_t failure{
+      ctx->soap.error, soap_fault_string(&ctx->soap), soap_fault_detail(&ctx->soap),
+      get_property(ctx->properties_hash, kListenerCaFileProperty, nullptr),
+      get_property(ctx->properties_hash, kListenerCaPathProperty, nullptr)};
+  return apr_pstrdup(r->pool, describe_service_failure(failure).c_str());
+}
+
 int init_tls_runtime(ctx_data* ctx, request_rec* r) {
   // The engine's own guard against repeated initialization is not thread-safe.
   std::call_once(ssl_library_initialized, soap_ssl_init);
@@ -55,7 +65,7 @@ int init_tls_runtime(ctx_data* ctx, request_rec* r) {
   report_unverified_service(ctx->properties_hash, r);
   if (make_service_tls_context(&ctx->soap, ctx->properties_hash) != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error while initializing SOAP SSL context: %s",
-                  soap_fault_text(&ctx->soap, r));
+                  runtime_failure_text(ctx, r));
     return HTTP_INTERNAL_SERVER_ERROR;
   }
   return OK;
@@ -106,7 +116,7 @@ int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r) {
                   service_failure_text(ctx, r));
   }
   end_soap_call(ctx);
-  if (rc != SOAP_OK) return HTTP_INTERNAL_SERVER_ERROR;
+  if (rc != SOAP_OK) return zeb::status_of(service_outcome(rc));
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "getBrandingEternalSystemId() API succeeded: [%s]",
                 *id);
   // A reply without an id leaves the connection without one; there is
@@ -121,14 +131,8 @@ int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r) {
 
 }  // namespace
 
-const char* soap_fault_text(struct soap* soap, request_rec* r) {
-  auto* buf = static_cast<char*>(apr_pcalloc(r->pool, kFaultBufferSize));
-  soap_sprint_fault(soap, buf, kFaultBufferSize);
-  return buf;
-}
-
 const char* service_failure_text(ctx_data* ctx, request_rec* r) {
-  return apr_pstrcat(r->pool, ctx->scm_listener_url, ": ", soap_fault_text(&ctx->soap, r), nullptr);
+  return apr_pstrcat(r->pool, ctx->scm_listener_url, ": ", runtime_failure_text(ctx, r), nullptr);
 }
 
 int create_soap_environment(ctx_data* ctx, request_rec* r) {

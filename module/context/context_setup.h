@@ -4,7 +4,8 @@
 
 #include "connection_context.h"
 
-// Each returns OK or HTTP_INTERNAL_SERVER_ERROR after logging.
+// Each returns OK or, after logging, HTTP_INTERNAL_SERVER_ERROR, or for a
+// failed call of the service the status of a service failure.
 int create_soap_environment(ctx_data* ctx, request_rec* r);
 int get_externalsystemid(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf);
 int create_scm_requestkey(ctx_data* ctx, request_rec* r);
@@ -13,10 +14,8 @@ void get_scmlistenerurl(ctx_data* ctx, request_rec* r);
 // Releases the runtime and the TLS thread support that this context set up.
 void destroy_soap_environment(ctx_data* ctx);
 
-// The runtime's fault rendered the way every service failure is logged.
-const char* soap_fault_text(struct soap* soap, request_rec* r);
-
-// A failed service call: the endpoint it tried, then the runtime's fault.
+// A failed service call in one line: the endpoint it tried, then what
+// went wrong.
 const char* service_failure_text(ctx_data* ctx, request_rec* r);
 
 #endif

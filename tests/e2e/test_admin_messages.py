@@ -3,6 +3,7 @@ refused what, at a level that shows without debug logging."""
 
 import os
 import re
+import time
 
 import pytest
 
@@ -34,17 +35,18 @@ def closed_port(zeb):
 CASES = [
     ("properties file unreadable", unreadable, ("alice", "wonderland", "GET", "/svn/repo1/"), 500,
      ("error", r"\(13\)Permission denied: (\[client [^]]*\] )?Failed to open file {props}\.")),
-    ("no shared secret", without(SECRET), ("alice", "wonderland", "GET", "/svn/repo1/"), 401,
+    ("no shared secret", without(SECRET), ("alice", "wonderland", "GET", "/svn/repo1/"), 500,
      ("warn", r"No %s in {props}: using the built-in default secret" % re.escape(SECRET))),
     ("no repository base", without(BASE), ("alice", "wonderland", "GET", "/svn/repo1/"), 500,
      ("error", r"No %s in {props}: cannot read the external system id from its "
                r"\.scm\.properties" % re.escape(BASE))),
     ("failed call names its endpoint", closed_port, ("alice", "wonderland", "GET", "/svn/repo1/"),
-     401, ("error", r"isValidUser\(\) API FAILED: {url}: ")),
+     500, ("error", r"isValidUser\(\) API FAILED: {url}: cannot connect: Connection refused")),
     ("refused credentials", None, ("alice", "wrong", "GET", "/svn/repo1/trunk"), 401,
-     ("warn", r"Refused user 'alice': GET in repository 'repo1', path '/trunk'")),
+     ("warn", r"\[client 127\.0\.0\.1:\d+\] User 'alice' refused by the service for repository "
+              r"'repo1' \(answer 1\)$")),
     ("refused action", None, ("bob", "builder", "PUT", "/svn/repo1/new.txt"), 403,
-     ("warn", r"Refused user 'bob': PUT in repository 'repo1', path '/new.txt'")),
+     ("warn", r"Refused user 'bob': commit \(PUT\) in repository 'repo1', path '/new.txt'$")),
     ("request key shown in part", None, ("alice", "wonderland", "GET", "/svn/repo1/"), 200,
      # httpd writes the ellipsis's UTF-8 bytes escaped.
      ("debug", r"Generated SCM Request Key: [A-Za-z0-9+/]{{4}}\\xe2\\x80\\xa6$")),
@@ -67,3 +69,28 @@ def test_message(zeb, name, set_up, call, status, line):
     # The errno text precedes the message, so match whole log lines.
     lines = [l for l in zeb.httpd.log().splitlines() if "[authnz_zeb:%s]" % level in l]
     assert any(expected.search(l) for l in lines), "\n".join(lines)
+
+
+ACCESS_FORMAT = ("%>s %{ZEB_USER}e %{ZEB_CREDENTIALS_FROM}e %{ZEB_REFUSED_ACTION}e "
+                 "%{ZEB_REFUSED_REPOSITORY}e %{ZEB_REFUSED_PATH}e")
+
+
+def test_access_log_shows_user_source_and_refused_check(zeb):
+    access_log = os.path.join(zeb.workdir, "access.log")
+    zeb.start(extra_config='LogFormat "%s" zeb\nCustomLog %s zeb\n' % (ACCESS_FORMAT, access_log))
+    kept = zeb.client()
+    rows = [
+        (kept, "alice", "wonderland", "GET", "/svn/repo1/", "200 alice service - - -"),
+        (kept, "alice", "wonderland", "GET", "/svn/repo1/", "200 alice connection - - -"),
+        (None, "alice", "wonderland", "GET", "/svn/repo1/", "200 alice memcached - - -"),
+        (None, "bob", "builder", "PUT", "/svn/repo1/new.txt",
+         "403 bob service commit repo1 /new.txt"),
+        (None, "alice", "wrong", "GET", "/svn/repo1/", "401 - service - - -"),
+    ]
+    for client, user, password, method, path, _ in rows:
+        (client or zeb.client()).request(path, user, password, method=method)
+    for _ in range(50):  # written once each response has gone out
+        if os.path.exists(access_log) and len(open(access_log).readlines()) == len(rows):
+            break
+        time.sleep(0.1)
+    assert open(access_log).read().splitlines() == [row[-1] for row in rows]

@@ -6,6 +6,7 @@ import time
 
 import pytest
 
+from harness.fixtures import SHARED_SECRET
 from harness.processes import free_port
 
 
@@ -72,7 +73,7 @@ def test_refusal_is_cached_in_memcached(zeb):
     assert again.status == 401
     seen = messages(zeb, mark)
     assert "Fetched isValidUser() API response from memcached: [1 = invalid]" in seen
-    assert "User 'alice' authentication FAILED" in seen
+    assert "User 'alice' refused by the service for repository 'repo1' (answer 1)" in seen
     assert calls(zeb.brimstack) == 1
 
     # The right password has a key of its own.
@@ -144,38 +145,46 @@ def test_later_section_without_properties_file_turns_the_module_off(zeb):
     assert "Unable to handle request due to missing ZEB properties file" in messages(zeb, mark)
 
 
-def test_unreachable_server_refuses_and_silent_server_fails(zeb):
-    closed_port = free_port()
-    zeb.start(properties=zeb.default_properties(**{
-        "dwmain.integration.listener_port": str(closed_port)}))
+SECRET = "dwmain.integration.security.shared_secret"
+
+# Anything but an answer from isValidUser: name, properties, misbehaviour.
+SERVICE_FAILURES = [
+    ("connection refused", {"dwmain.integration.listener_port": "closed"}, None),
+    ("time-out", {"svn.authnz.timeout": "1"}, ("slow", {"seconds": 3})),
+    ("SOAP fault", {}, ("fault", {"faultstring": "directory\ndown"})),
+    ("wrong shared secret", {SECRET: "not-the-secret"}, None),
+    ("HTTP error", {}, ("raw", {"status": 502, "body": "<html>\nbad gateway\n</html>",
+                                "content_type": "text/html"})),
+    ("malformed reply", {}, ("malformed", {})),
+    ("reply without its value", {}, ("no_return", {})),
+]
+
+
+@pytest.mark.parametrize("provider", [True, False], ids=["AuthBasicProvider-zeb", "check_user"])
+@pytest.mark.parametrize("props, behaviour", [c[1:] for c in SERVICE_FAILURES],
+                         ids=[c[0] for c in SERVICE_FAILURES])
+def test_failing_service_is_a_server_failure_not_a_wrong_password(zeb, provider, props,
+                                                                  behaviour):
+    props = {k: str(free_port()) if v == "closed" else v for k, v in props.items()}
+    zeb.start(properties=zeb.default_properties(**props), load_auth_basic=provider)
+    if behaviour:
+        zeb.brimstack.misbehave("isValidUser", behaviour[0], **behaviour[1])
     mark = zeb.httpd.mark()
     response = zeb.client().request("/svn/repo1/", "alice", "wonderland")
-    assert response.status == 401
-    assert response.getheader("WWW-Authenticate", "").startswith("Basic")
-    failures = [m for level, m in zeb.httpd.messages_since(mark)
-                if level == "error" and m.startswith("isValidUser() API FAILED: ")]
-    assert failures
-    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wonderland")) is None
-
-
-def test_server_slower_than_timeout_gives_500(zeb):
-    zeb.start(properties=zeb.default_properties(**{"svn.authnz.timeout": "1"}))
-    zeb.brimstack.misbehave("isValidUser", "slow", seconds=3)
-    mark = zeb.httpd.mark()
-    response = zeb.client().request("/svn/repo1/", "alice", "wonderland")
-    assert response.status == 500
-    assert any(m.startswith("isValidUser() API FAILED: ") for m in messages(zeb, mark))
-    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wonderland")) is None
-
-
-def test_service_fault_refuses_without_caching(zeb):
-    zeb.start()
-    zeb.brimstack.misbehave("isValidUser", "fault", faultstring="directory down")
-    response = zeb.client().request("/svn/repo1/", "alice", "wonderland")
-    assert response.status == 401
-    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wonderland")) is None
-    assert any(level == "error" and "directory down" in m
-               for level, m in zeb.httpd.module_lines())
+    # mod_auth_basic answers every error of a provider with 500; the
+    # module's own hook says when to try again.
+    assert response.status == (500 if provider else 503)
+    assert response.getheader("Retry-After") == (None if provider else "30")
+    assert response.getheader("WWW-Authenticate") is None
+    seen = zeb.httpd.messages_since(mark)
+    port = props.get("dwmain.integration.listener_port", zeb.brimstack.port)
+    endpoint = "http://127.0.0.1:%s/qv-soap/services/ScmListener" % port
+    (failure,) = [m for level, m in seen if level == "error"]
+    assert failure.startswith("isValidUser() API FAILED: %s: " % endpoint) and "\\n" not in failure
+    assert not [m for level, m in seen if level == "warn"]
+    assert "Password Mismatch" not in zeb.httpd.log()
+    assert zeb.memcached.get(zeb.is_valid_user_key(
+        "alice", "wonderland", secret=props.get(SECRET, SHARED_SECRET))) is None
 
 
 def test_unreachable_memcached_leaves_the_service_in_charge(zeb):
@@ -240,7 +249,8 @@ def test_provider_and_hook_judge_credentials_alike(zeb, provider):
     client = zeb.client()
     cases = [
         ("wonderland", 200, ("debug", "User 'alice' authentication OK")),
-        ("wrong", 401, ("warn", "User 'alice' authentication FAILED")),
+        ("wrong", 401,
+         ("warn", "User 'alice' refused by the service for repository 'repo1' (answer 1)")),
         ("wonderland", 200, ("debug", "User 'alice' authentication OK")),
         ("wonderland", 200, ("debug", "User 'alice' authentication OK (per cache)")),
     ]

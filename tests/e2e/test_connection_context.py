@@ -51,11 +51,14 @@ def test_external_system_id_from_memcached_alone(zeb):
     assert system_ids(zeb.brimstack) == ["cached-id"]
 
 
-def test_branding_service_failure_fails_the_request(zeb):
+@pytest.mark.parametrize("provider, status", [(True, 500), (False, 503)],
+                         ids=["AuthBasicProvider-zeb", "check_user"])
+def test_branding_service_failure_fails_the_request(zeb, provider, status):
     zeb.start(properties=zeb.default_properties(**{
-        "subversion_branding.repository_uri": "/svn"}))
+        "subversion_branding.repository_uri": "/svn"}), load_auth_basic=provider)
     zeb.brimstack.misbehave("getBrandingExternalSystemId", "fault", faultstring="no branding")
-    assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 500
+    response = zeb.client().request("/svn/repo1/", "alice", "wonderland")
+    assert (response.status, response.getheader("WWW-Authenticate")) == (status, None)
     assert any(level == "error" and m.startswith("getBrandingEternalSystemId() API FAILED: ")
                for level, m in zeb.httpd.module_lines())
     assert zeb.memcached.get(zeb.external_system_id_key()) is None
@@ -124,11 +127,3 @@ def test_properties_file_that_cannot_be_read_fails(zeb):
     zeb.start(locations=[zeb.location(properties_file=zeb.repository_base)])
     assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 500
     assert ("error", "Failed to read file %s." % zeb.repository_base) in zeb.httpd.module_lines()
-
-
-def test_wrong_shared_secret_is_refused_by_the_service(zeb):
-    zeb.start(properties=zeb.default_properties(**{
-        "dwmain.integration.security.shared_secret": "not-the-secret"}))
-    assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 401
-    assert zeb.memcached.get(zeb.is_valid_user_key("alice", "wonderland",
-                                                   secret="not-the-secret")) is None

@@ -49,10 +49,12 @@ def test_worked_example(site):
         "[PBP] |-view:/",
         "Action commit authorization FAILED",
         "Method PUT authorization FAILED",
-        "Refused user 'reader': PUT in repository 'repo1', path '/trunk/a'",
+        "Refused user 'reader': commit (PUT) in repository 'repo1', path '/trunk/a'",
         "Authorization FAILED with errorcode 403",
     ]
-    assert ("warn", "Authorization FAILED with errorcode 403") in site.zeb.httpd.messages_since(mark)
+    # One line tells the refusal at the usual levels.
+    assert [(level, m) for level, m in site.zeb.httpd.messages_since(mark) if level != "debug"] \
+        == [("warn", "Refused user 'reader': commit (PUT) in repository 'repo1', path '/trunk/a'")]
 
 
 @pytest.mark.parametrize("method", ["PATCH", "CHECKIN", "LABEL", "FROBNICATE"])
@@ -106,7 +108,7 @@ def test_listing_of_repositories_is_refused_without_asking_the_server(site, basi
     ("/trunk/README", "http://h/svnx/repo1/README", 500,
      "COPY destination '/svnx/repo1/README' lies outside '/svn'"),
     # The NUL would cut the path short of where httpd resolves it (/tags/x).
-    ("/trunk/README", "/svn/repo1/branches/ok%00/../../tags/x", 500,
+    ("/trunk/README", "/svn/repo1/branches/ok%00/../../tags/x", 400,
      "Error parsing Destination header (/svn/repo1/branches/ok%00/../../tags/x)"),
 ])
 def test_copy_destination_that_cannot_be_judged_is_refused(site, source, destination, status,

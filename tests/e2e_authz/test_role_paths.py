@@ -78,12 +78,15 @@ def test_role_paths_list_failure_falls_back_to_role_paths(site):
     assert site.request("dev", "/trunk/secret/key.txt").status == 403
 
 
-@pytest.mark.parametrize("role_paths_fails, status", [(False, 200), (True, 500)])
+@pytest.mark.parametrize("role_paths_fails, status", [(False, 200), (True, 503)])
 def test_use_role_paths_api_asks_only_get_role_paths(site, role_paths_fails, status):
     site.start(properties=site.zeb.default_properties(**{"svn.authnz.use_role_paths_api": "on"}))
     if role_paths_fails:
         site.zeb.brimstack.misbehave("getRolePaths", "fault", faultstring="down")
-    assert site.request("reader", "/trunk/README").status == status
+    response = site.request("reader", "/trunk/README")
+    assert response.status == status
+    assert response.getheader("Retry-After") == ("30" if role_paths_fails else None)
+    assert response.getheader("WWW-Authenticate") is None
     assert site.calls("getRolePathsList") == 0
     assert site.calls("getRolePaths") == 1
     stored = site.zeb.memcached.get(site.zeb.role_paths_key("reader"))
@@ -95,7 +98,7 @@ def test_failed_retrieval_is_retried_on_the_same_connection(site):
     site.zeb.brimstack.misbehave("getRolePathsList", "fault", faultstring="down")
     site.zeb.brimstack.misbehave("getRolePaths", "fault", faultstring="down", times=1)
     client = site.zeb.client()
-    assert client.request("/svn/repo1/trunk/README", "reader", "readerpw").status == 500
+    assert client.request("/svn/repo1/trunk/README", "reader", "readerpw").status == 503
     assert client.request("/svn/repo1/trunk/README", "reader", "readerpw").status == 200
     assert site.calls("getRolePaths") == 2
 
@@ -139,7 +142,7 @@ def test_each_unusable_string_is_named_once_per_load(site):
 # part, they lose the "none:" PBP that hides the file.
 @pytest.mark.parametrize("bent, status", [
     (["getRolePathsList"], 403),
-    (["getRolePathsList", "getRolePaths"], 500),
+    (["getRolePathsList", "getRolePaths"], 503),
 ])
 def test_arrays_not_read_whole_are_never_used(site, bent, status):
     site.start()
@@ -147,5 +150,19 @@ def test_arrays_not_read_whole_are_never_used(site, bent, status):
         site.zeb.brimstack.misbehave(operation, "positions_descending")
     assert site.request("dev", "/trunk/secret/key.txt").status == status
     stored = site.zeb.memcached.get(site.zeb.role_paths_key("dev"))
-    assert (stored is None) == (status == 500)
+    assert (stored is None) == (status == 503)
     assert stored is None or stored.startswith(b"NONE\0")
+
+
+def test_unreachable_service_is_not_asked_again_for_role_paths(site):
+    # Asking getRolePaths after getRolePathsList timed out would only make
+    # the client wait a second time-out.
+    site.start(properties=site.zeb.default_properties(**{"svn.authnz.timeout": "1"}))
+    site.zeb.brimstack.misbehave("getRolePathsList", "slow", seconds=3)
+    mark = site.mark()
+    response = site.request("reader", "/trunk/README")
+    assert (response.status, response.getheader("Retry-After")) == (503, "30")
+    failures = [m for level, m in site.zeb.httpd.messages_since(mark) if level == "error"]
+    assert len(failures) == 1 and failures[0].startswith("getRolePathsList() API FAILED: ")
+    assert site.calls("getRolePaths") == 0
+    assert site.zeb.memcached.get(site.zeb.role_paths_key("reader")) is None

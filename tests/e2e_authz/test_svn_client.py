@@ -140,3 +140,20 @@ def test_global_commit_user_is_granted_everything(site):
     seen = site.messages(mark)
     assert "Global commit access granted" in seen
     assert not any(m.startswith("Checking action") for m in seen)
+
+
+def test_hidden_paths_log_nothing_at_warning_and_a_refused_commit_one_line(site):
+    site.start()
+    mark = site.mark()
+    wc = site.checkout("dev")
+    site.svn_ok("dev", "log", "-v", site.url)
+    site.svn_ok("dev", "ls", "-R", site.url)
+    site.svn_ok("dev", "update", "-q", wc)
+    warned = lambda: [m for level, m in site.zeb.httpd.messages_since(mark) if level != "debug"]
+    assert warned() == []
+
+    reader_wc = site.checkout("reader")
+    write(reader_wc, "README", "refused\n")
+    mark = site.mark()
+    assert site.svn("reader", "commit", "-m", "no", reader_wc).returncode != 0
+    assert warned() == ["Refused user 'reader': commit (POST) in repository 'repo1', path '/'"]
