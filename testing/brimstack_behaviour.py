@@ -15,6 +15,10 @@ Kinds that replace the reply:
 Kind that delays the reply:
     slow         seconds (float) before the normal reply
 
+Kind that writes the normal reply another way:
+    deliver      delivery, piece: see brimstack_delivery; every other kind
+                 takes these params as well
+
 Kinds that bend the encoding of the normal reply (see brimstack_soap):
     array_anytype, array_int   SOAP-ENC:arrayType of xsd:anyType / xsd:int
     size_larger, size_smaller  declared size off by `by` (1)
@@ -31,6 +35,7 @@ Kinds that bend the encoding of the normal reply (see brimstack_soap):
 Shape keys may also be given as params of any of these kinds and of slow.
 """
 
+from brimstack_delivery import Delivery
 from brimstack_soap import ARRAY_OPERATIONS, OPERATIONS
 
 SHAPE_KEYS = {"response_name", "response_ns", "return_name", "extra_children", "array_type",
@@ -64,6 +69,7 @@ _SHAPES = {
     "no_return": lambda p: {"no_return": True},
     "shape": lambda p: {},
     "slow": lambda p: {},
+    "deliver": lambda p: {},
     **_ARRAY_SHAPES,
 }
 
@@ -78,6 +84,7 @@ class Behaviour:
             self.shape = _SHAPES[kind](params)
             self.shape.update({k: v for k, v in params.items() if k in SHAPE_KEYS})
         self.delay = float(params.get("seconds", 0)) if kind == "slow" else 0.0
+        self.delivery = Delivery(params.get("delivery", "apart"), params.get("piece", 1000))
 
 
 def parse(request):

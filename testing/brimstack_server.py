@@ -44,11 +44,13 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 import brimstack_behaviour  # noqa: E402
 import brimstack_soap  # noqa: E402
+from brimstack_delivery import Delivery  # noqa: E402
 from brimstack_directory import Directory  # noqa: E402
 from brimstack_key import BadRequestKey, verify_request_key  # noqa: E402
 
 SERVICE_PATH = "/qv-soap/services/ScmListener"
 REQUEST_LOG_LIMIT = 1000
+DEFAULT_DELIVERY = Delivery()
 
 
 class ServiceState:
@@ -138,15 +140,16 @@ class Handler(BaseHTTPRequestHandler):
                 self.rfile.readline()
         return self.rfile.read(int(self.headers.get("Content-Length") or 0))
 
-    def reply(self, status, body=b"", content_type="text/xml; charset=utf-8"):
-        self.send_response(status)
+    def reply(self, status, body=b"", content_type="text/xml; charset=utf-8",
+              delivery=DEFAULT_DELIVERY):
+        self.log_request(status)
+        if delivery.closes:
+            self.close_connection = True
+        headers = [("Server", self.version_string()), ("Date", self.date_time_string())]
         if body:
-            self.send_header("Content-Type", content_type)
-        self.send_header("Content-Length", str(len(body)))
-        if self.close_connection:
-            self.send_header("Connection", "close")
-        self.end_headers()
-        self.wfile.write(body)
+            headers.append(("Content-Type", content_type))
+        for data in delivery.writes(status, headers, body, self.close_connection):
+            self.wfile.write(data)
 
     def reply_json(self, status, value):
         self.reply(status, json.dumps(value).encode(), "application/json")
@@ -200,15 +203,16 @@ class Handler(BaseHTTPRequestHandler):
         if behaviour is not None and behaviour.kind in brimstack_behaviour.REPLY_KINDS:
             self.misbehave(behaviour)
             return
-        shape = {}
+        shape, delivery = {}, DEFAULT_DELIVERY
         if behaviour is not None:
             time.sleep(behaviour.delay)
-            shape = behaviour.shape
+            shape, delivery = behaviour.shape, behaviour.delivery
         value, fault = answer(operation, params, directory)
         if fault is not None:
-            self.reply(500, fault)
+            self.reply(500, fault, delivery=delivery)
         else:
-            self.reply(200, brimstack_soap.render_response(operation, namespace, value, shape))
+            self.reply(200, brimstack_soap.render_response(operation, namespace, value, shape),
+                       delivery=delivery)
 
     def misbehave(self, behaviour):
         p = behaviour.params
@@ -218,10 +222,10 @@ class Handler(BaseHTTPRequestHandler):
         elif behaviour.kind == "fault":
             self.reply(int(p.get("status", 500)), brimstack_soap.render_fault(
                 p.get("faultcode", "SOAP-ENV:Server"), p.get("faultstring", "injected fault"),
-                p.get("detail")))
+                p.get("detail")), delivery=behaviour.delivery)
         else:
             self.reply(int(p.get("status", 200)), p.get("body", "").encode("utf-8"),
-                       p.get("content_type", "text/xml; charset=utf-8"))
+                       p.get("content_type", "text/xml; charset=utf-8"), behaviour.delivery)
 
 
 class Server(ThreadingHTTPServer):

@@ -11,7 +11,7 @@ from conftest import CONFIG, SECRET
 
 from brimstack_fixture import SERVER_SCRIPT, BrimstackServer
 from brimstack_key import make_request_key
-from soap_client import call, parse_response, post
+from soap_client import call, parse_response, post, request_body
 
 ALICE_ROLES = [
     {"repoPathAndPerm": ["view:/", "commit:/trunk"], "repoRoleId": "101"},
@@ -146,6 +146,9 @@ def test_behaviour_for_every_operation(fresh):
     ("behaviour", {"operation": "nosuchOp", "kind": "fault"}),
     ("behaviour", {"operation": "isValidUser", "kind": "multiref"}),   # not an array
     ("behaviour", {"operation": "isValidUser", "kind": "fault", "times": 0}),
+    ("behaviour", {"operation": "isValidUser", "kind": "deliver", "delivery": "drip"}),
+    ("behaviour", {"operation": "isValidUser", "kind": "deliver", "delivery": "pieces",
+                   "piece": 0}),
     ("config", {"users": {"x": {"repositories": {}}}}),               # no password
     ("config", {"users": {"x": {"password": "p", "repositories": {"r": [{"pbps": "view:/"}]}}}}),
     ("config", {"shared_secret": 5}),
@@ -222,6 +225,33 @@ def test_declared_sizes_and_positions(fresh):
     items = returned_array("positions_descending")
     assert [(i.get(enc + "position"), i.text) for i in items] == [
         ("[2]", "view:/tags/<&>"), ("[1]", "commit:/trunk"), ("[0]", "view:/")]
+
+
+@pytest.mark.parametrize("kind, params, status, expected", [
+    ("deliver", {}, 200, ["view:/", "commit:/trunk", "view:/tags/<&>"]),
+    ("fault", {"faultstring": "down"}, 500, ("fault", "SOAP-ENV:Server", "down")),
+])
+@pytest.mark.parametrize("delivery, version, framing", [
+    ("apart", 11, "Content-Length"),
+    ("whole", 11, "Content-Length"),
+    ("pieces", 11, "Content-Length"),
+    ("chunked", 11, "Transfer-Encoding"),
+    ("http10", 10, None),
+])
+def test_deliveries_carry_the_same_reply(fresh, kind, params, status, expected, delivery,
+                                         version, framing):
+    fresh.misbehave("getRolePaths", kind, delivery=delivery, piece=7, **params)
+    connection = http.client.HTTPConnection("127.0.0.1", fresh.port, timeout=10)
+    try:
+        connection.request("POST", "/qv-soap/services/ScmListener",
+                           request_body("getRolePaths", role_params("alice", "repo1")))
+        response = connection.getresponse()
+        body = response.read()
+    finally:
+        connection.close()
+    assert (response.status, response.version, parse_response(body)) == (status, version, expected)
+    assert [name for name in ("Content-Length", "Transfer-Encoding")
+            if response.getheader(name)] == ([framing] if framing else [])
 
 
 def test_malformed_reply_is_not_xml(fresh):

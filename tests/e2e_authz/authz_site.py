@@ -21,6 +21,10 @@ TREE = {
 }
 
 LONG_ROLE_ID = "r" * 45
+# One role large enough that its answer takes several of the client's reads,
+# with the PBP that hides the secret directory last.
+BULKY_PBPS = ["view:/"] + ["view:/trunk/area-%04d/sub" % i for i in range(1498)] + \
+    ["none:/trunk/secret"]
 
 
 def _user(password, *roles):
@@ -47,6 +51,7 @@ AUTHZ_USERS = {
     "partly": _user("partlypw", {"id": "403", "pbps": [
         "view:/", "none:/trunk/secret/**x", "read:/trunk/src"]}),
     "longid": _user("longidpw", {"id": LONG_ROLE_ID, "pbps": ["view:/", "none:/trunk/secret"]}),
+    "bulky": _user("bulkypw", {"id": "501", "pbps": BULKY_PBPS}),
 }
 
 ALL_USERS = dict(USERS, **AUTHZ_USERS)

@@ -3,7 +3,7 @@ memcached, and the choice and fallback between the two operations."""
 
 import pytest
 
-from authz_site import LONG_ROLE_ID, password, record
+from authz_site import BULKY_PBPS, LONG_ROLE_ID, password, record
 
 FETCHED = "Fetched getRolePaths()/getRolePathsList() API response from memcached"
 
@@ -46,6 +46,19 @@ def test_unstorable_answer_still_decides_the_connection(site):
         [m for _, m in site.zeb.httpd.module_lines()]
     assert "Unable to stash getRolePathsList() API response in memcached" in \
         [m for _, m in site.zeb.httpd.module_lines()]
+
+
+# Some 100 KB of answer, however the service writes it, is read whole: the
+# last PBP still hides, and the whole role is stored.
+@pytest.mark.parametrize("delivery", ["whole", "chunked", "http10"])
+def test_large_answer_is_read_whole_however_delivered(site, delivery):
+    site.start()
+    site.zeb.brimstack.misbehave("*", "deliver", delivery=delivery)
+    client = site.zeb.client()
+    for path, status in [("/trunk/README", 200), ("/trunk/secret/key.txt", 403)]:
+        assert client.request("/svn/repo1" + path, "bulky", "bulkypw").status == status
+    assert (site.calls("getRolePathsList"), site.calls("getRolePaths")) == (1, 0)
+    assert site.zeb.memcached.get(site.zeb.role_paths_key("bulky")) == record("501", BULKY_PBPS)
 
 
 @pytest.mark.parametrize("value", [

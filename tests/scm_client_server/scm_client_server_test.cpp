@@ -3,14 +3,17 @@
 #include <apr_general.h>
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
 #include "brimstack_process.h"
+#include "relay_server.h"
 #include "scm_is_valid_user.h"
 #include "scm_requestkey.h"
 #include "scm_role_paths_list.h"
@@ -575,6 +578,170 @@ TEST_F(scm_client_server, counters_count_each_call) {
             R"({"isValidUser": 0, "getBrandingExternalSystemId": 0, "getRolePathsList": 1, )"
             R"("getRolePaths": 2})");
 }
+
+// --- Answers of any size, however they arrive -----------------------------------
+
+// Answers of about these sizes: some 80 bytes per PBP, in four roles.
+struct answer_size {
+  const char* name;
+  int pbps;
+};
+
+const answer_size kAnswerSizes[] = {{"1KB", 10}, {"70KB", 880}, {"1MB", 12500}, {"5MB", 62500}};
+
+constexpr int kBulkRoles = 4;
+
+roles bulk_roles(int pbps) {
+  roles out;
+  for (int r = 0; r < kBulkRoles; ++r) {
+    strings paths;
+    for (int i = r; i < pbps; i += kBulkRoles)
+      paths.push_back((i % 3 == 0 ? "commit:" : "view:") + std::string("/projects/p") +
+                      std::to_string(i / 40) + "/trunk/src/module-" + std::to_string(i));
+    out.push_back(role{"r" + std::to_string(r), paths});
+  }
+  return out;
+}
+
+// User "bulk" with a repository per answer size, named after it.
+std::string bulk_config() {
+  std::string repositories;
+  for (const answer_size& size : kAnswerSizes) {
+    std::string entries;
+    for (const auto& r : bulk_roles(size.pbps)) {
+      std::string pbps;
+      for (const auto& pbp : *r->pbps) pbps += (pbps.empty() ? "\"" : ", \"") + *pbp + "\"";
+      entries += std::string(entries.empty() ? "" : ", ") + R"({"id": ")" + *r->id +
+                 R"(", "pbps": [)" + pbps + "]}";
+    }
+    repositories +=
+        std::string(repositories.empty() ? "" : ", ") + "\"" + size.name + "\": [" + entries + "]";
+  }
+  return R"({"shared_secret": "client-test-secret", "users": {"bulk": {"password": "p", )"
+         R"("repositories": {)" +
+         repositories + "}}}}";
+}
+
+struct delivery_case {
+  const char* name;
+  const char* stand_in;  // the stand-in's delivery params; null: through the relay
+  relay_delivery relay;
+};
+
+const delivery_case kDeliveries[] = {
+    {"apart", R"("delivery": "apart")", {}},
+    {"whole", R"("delivery": "whole")", {}},
+    {"pieces", R"("delivery": "pieces", "piece": 1000)", {}},
+    {"chunked", R"("delivery": "chunked", "piece": 1000)", {}},
+    {"http10", R"("delivery": "http10")", {}},
+    {"cut_at_head_end", nullptr, relay_delivery::cut_at_head_end},
+    {"interim_continue", nullptr, relay_delivery::interim_continue},
+    {"kept_alive", nullptr, relay_delivery::kept_alive},
+    {"gzip", nullptr, relay_delivery::gzip},
+    {"chunk_lines_cut", nullptr, relay_delivery::chunk_lines_cut},
+};
+
+class large_answers : public ::testing::TestWithParam<delivery_case> {
+ protected:
+  static void SetUpTestSuite() {
+    apr_initialize();
+    server_ = new brimstack_process(bulk_config(), false);
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+    apr_terminate();
+  }
+
+  void SetUp() override {
+    apr_pool_create(&pool_, nullptr);
+    key_ = scm_requestkey_create(kSecret, pool_, pool_);
+    soap_init2(&soap_, SOAP_C_UTFSTRING | SOAP_XML_INDENT, SOAP_C_UTFSTRING | SOAP_XML_INDENT);
+    soap_set_namespaces(&soap_, namespaces);
+    soap_.recv_timeout = soap_.send_timeout = soap_.connect_timeout = 10;
+    if (GetParam().stand_in == nullptr)
+      relay_ = std::make_unique<relay_server>(server_->port(), GetParam().relay);
+  }
+  void TearDown() override {
+    soap_destroy(&soap_);
+    soap_end(&soap_);
+    soap_done(&soap_);
+    apr_pool_destroy(pool_);
+  }
+
+  // The operation's answers come in this test's delivery, bent by kind.
+  static void answer(const char* operation, const char* kind) {
+    const char* params = GetParam().stand_in;
+    server_->misbehave(std::string(R"({"operation": ")") + operation + R"(", "kind": ")" + kind +
+                       "\"" + (params != nullptr ? std::string(", ") + params : "") + "}");
+  }
+
+  int role_paths_list(const char* repository, std::optional<roles>* out) {
+    ScmListenerServiceNS__getRolePathsListResponse response;
+    const int status = scm_call_get_role_paths_list(&soap_, url().c_str(), kAction, key_, "bulk",
+                                                    "exsy1001", repository, &response);
+    if (status == SOAP_OK) *out = read_roles(response._getRolePathsListReturn);
+    return status;
+  }
+
+  int role_paths(const char* repository, std::optional<strings>* out) {
+    ScmListenerServiceNS__getRolePathsResponse response;
+    const int status = scm_call_get_role_paths(&soap_, url().c_str(), kAction, key_, "bulk",
+                                               "exsy1001", repository, &response);
+    if (status == SOAP_OK) *out = read_strings(response._getRolePathsReturn);
+    return status;
+  }
+
+  std::string fault_detail() {
+    const char** detail = soap_faultdetail(&soap_);
+    return detail != nullptr && *detail != nullptr ? *detail : "";
+  }
+
+ private:
+  std::string url() const { return relay_ ? relay_->url() : server_->url(); }
+
+  static brimstack_process* server_;
+  std::unique_ptr<relay_server> relay_;
+  apr_pool_t* pool_ = nullptr;
+  const char* key_ = nullptr;
+  struct soap soap_;
+};
+
+brimstack_process* large_answers::server_ = nullptr;
+
+constexpr char kSizeDisagrees[] =
+    "the items sent disagree with the size SOAP-ENC:arrayType declares";
+
+// Read whole, and checked whole: an array one item short of what it holds
+// fails for that reason and no other, so the check saw every byte.
+TEST_P(large_answers, read_and_checked_whole) {
+  for (const answer_size& size : kAnswerSizes) {
+    SCOPED_TRACE(size.name);
+    const roles expected = bulk_roles(size.pbps);
+    strings all_paths;
+    for (const auto& r : expected)
+      all_paths.insert(all_paths.end(), r->pbps->begin(), r->pbps->end());
+
+    answer("getRolePathsList", "deliver");
+    std::optional<roles> list;
+    ASSERT_EQ(role_paths_list(size.name, &list), SOAP_OK) << fault_detail();
+    EXPECT_EQ(list, expected);
+    answer("getRolePaths", "deliver");
+    std::optional<strings> paths;
+    ASSERT_EQ(role_paths(size.name, &paths), SOAP_OK) << fault_detail();
+    EXPECT_EQ(paths, all_paths);
+
+    answer("getRolePathsList", "size_smaller");
+    EXPECT_EQ(role_paths_list(size.name, &list), SOAP_TYPE);
+    EXPECT_EQ(fault_detail(), kSizeDisagrees);
+    answer("getRolePaths", "size_smaller");
+    EXPECT_EQ(role_paths(size.name, &paths), SOAP_TYPE);
+    EXPECT_EQ(fault_detail(), kSizeDisagrees);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(scm_client_server, large_answers, ::testing::ValuesIn(kDeliveries),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- HTTPS ----------------------------------------------------------------------
 

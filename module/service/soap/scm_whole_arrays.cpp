@@ -1,10 +1,10 @@
 #include "scm_whole_arrays.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <set>
-#include <sstream>
-#include <string>
+
+#include "scm_received_body.h"
 
 // The runtime's DOM reader; soapcpp2 declares it only for services that
 // import the DOM, which this client does not.
@@ -15,17 +15,13 @@ namespace {
 
 constexpr char kEncoding[] = "http://schemas.xmlsoap.org/soap/encoding/";
 
-// What the call under way on this thread received, kept while the generated
-// decoder reads it. The runtime's user pointer stays its owner's.
-struct capture_t {
-  std::string text;
-  int (*prepare)(struct soap*, const char*, size_t);
-};
-thread_local capture_t* current_capture = nullptr;
-
-int keep_received(struct soap*, const char* buffer, size_t length) {
-  current_capture->text.append(buffer, length);
-  return SOAP_OK;
+// The reader's input: what is left of the document.
+size_t read_document(struct soap* reader, char* buffer, size_t length) {
+  auto* rest = static_cast<std::string_view*>(reader->user);
+  const size_t n = std::min(length, rest->size());
+  std::memcpy(buffer, rest->data(), n);
+  rest->remove_prefix(n);
+  return n;
 }
 
 // "[n]" as n; -1 for anything else (several dimensions, no number).
@@ -84,22 +80,14 @@ const char* check_tree(soap_dom_element* element) {
   return nullptr;
 }
 
-// The document after the HTTP headers the runtime may have passed along.
-std::string_view document_of(std::string_view text) {
-  while (text.substr(0, 5) == "HTTP/") {
-    const size_t end = text.find("\r\n\r\n");
-    if (end == std::string_view::npos) return {};
-    text.remove_prefix(end + 4);
-  }
-  return text;
-}
-
 }  // namespace
 
 const char* scm_check_whole_arrays(std::string_view xml) {
-  struct soap* reader = soap_new1(SOAP_C_UTFSTRING);
-  std::istringstream in{std::string(xml)};
-  reader->is = &in;
+  // Read in place, as a document alone: no HTTP head is looked for.
+  struct soap* reader = soap_new1(SOAP_C_UTFSTRING | SOAP_ENC_PLAIN);
+  std::string_view rest = xml;
+  reader->user = &rest;
+  reader->frecv = read_document;
   soap_dom_element document(reader);
   const char* reason = nullptr;
   if (soap_begin_recv(reader) != SOAP_OK ||
@@ -116,15 +104,10 @@ const char* scm_check_whole_arrays(std::string_view xml) {
 }
 
 int scm_call_with_whole_arrays(struct soap* soap, const std::function<int()>& call) {
-  capture_t capture{{}, soap->fpreparerecv};
-  capture_t* outer = current_capture;
-  current_capture = &capture;
-  soap->fpreparerecv = keep_received;
+  const scm_received_body body(soap);
   const int rc = call();
-  soap->fpreparerecv = capture.prepare;
-  current_capture = outer;
   if (rc != SOAP_OK) return rc;
-  if (const char* reason = scm_check_whole_arrays(document_of(capture.text))) {
+  if (const char* reason = scm_check_whole_arrays(body.text())) {
     return soap_set_receiver_error(soap, "Array not read whole", reason, SOAP_TYPE);
   }
   return SOAP_OK;
