@@ -38,6 +38,7 @@ int ask_service(int* answer, ctx_data* ctx, request_rec* r, const char* username
   const char* action = make_soap_action(username, r->pool);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Unable to fetch isValidUser() API response from memcached; contacting Brimstack");
+  if (int rc = open_service_runtime(ctx, r); rc != OK) return rc;
   if (const int rc = call_is_valid_user(answer, ctx, action, username, password, repos_name);
       rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "isValidUser() API FAILED: %s",

@@ -127,7 +127,10 @@ int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* co
   }
   context->last_used = ++contexts->clock;
   if (!context->setup_complete) {
-    if (int rc = set_up_context(context, r, conf); rc != OK) return rc;
+    const int rc = set_up_context(context, r, conf);
+    // Service calls make their own runtime.
+    destroy_soap_environment(context);
+    if (rc != OK) return rc;
     context->setup_complete = 1;
   }
   *ctx = context;

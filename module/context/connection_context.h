@@ -38,7 +38,10 @@ typedef struct ctx_data {
   apr_hash_t* properties_hash;
   const char* scm_listener_url;
   const char* external_system_id;
-  struct soap soap;
+  // Made for the set-up and for each service call, and released after it:
+  // the runtime holds large buffers that an idle connection must not keep.
+  // Null between calls.
+  struct soap* soap;
   // Global access and role store of the cached user in role_store_repos,
   // which may differ from repos_name: a decision about another repository
   // (a COPY or MOVE destination) sets this store aside and takes that
@@ -60,7 +63,6 @@ typedef struct ctx_data {
   apr_uint64_t last_used;
   // Set-up bookkeeping: what has to be released, and whether the context may
   // serve requests. A failed set-up is retried by the next request.
-  int soap_initialized;
   int openssl_thread_setup;
   int setup_complete;
 } ctx_data;

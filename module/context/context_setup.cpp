@@ -42,30 +42,48 @@ void report_unverified_service(apr_hash_t* props, request_rec* r) {
   });
 }
 
-int init_tls_runtime(ctx_data* ctx, request_rec* r) {
-  // The engine's own guard against repeated initialization is not thread-safe.
-  std::call_once(ssl_library_initialized, soap_ssl_init);
+// TLS support for ctx->soap; OK or HTTP_INTERNAL_SERVER_ERROR after logging.
+int init_tls(ctx_data* ctx, request_rec* r) {
   if (CRYPTO_thread_setup() != 0) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Cannot setup OpenSSL thread mutex");
     return HTTP_INTERNAL_SERVER_ERROR;
   }
   ctx->openssl_thread_setup = 1;
-  soap_init2(&ctx->soap, kSoapMode, kSoapMode);
-  ctx->soap_initialized = 1;
   report_unverified_service(ctx->properties_hash, r);
-  if (make_service_tls_context(&ctx->soap, ctx->properties_hash) != SOAP_OK) {
+  if (make_service_tls_context(ctx->soap, ctx->properties_hash) != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error while initializing SOAP SSL context: %s",
-                  soap_fault_text(&ctx->soap, r));
+                  soap_fault_text(ctx->soap, r));
     return HTTP_INTERNAL_SERVER_ERROR;
   }
   return OK;
 }
 
-void set_timeouts(ctx_data* ctx, request_rec* r) {
+// Makes ctx->soap unless it is there; the set-up traces what it made, the
+// runtimes of later calls are made alike without repeating it.
+int make_runtime(ctx_data* ctx, request_rec* r, bool trace) {
+  if (ctx->soap != nullptr) return OK;
+  // The engine initializes the TLS library on its first runtime, behind a
+  // guard that is not thread-safe.
+  std::call_once(ssl_library_initialized, soap_ssl_init);
+  ctx->soap = soap_new2(kSoapMode, kSoapMode);
+  if (ctx->soap == nullptr) {
+    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Cannot create the SOAP runtime");
+    return HTTP_INTERNAL_SERVER_ERROR;
+  }
+  if (get_boolean_property(ctx->properties_hash, kListenerSslProperty, 0)) {
+    if (int rc = init_tls(ctx, r); rc != OK) return rc;
+  }
+  if (trace) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP runtime environment created successfully!");
+  }
+  apply_proxy_settings(ctx->soap, ctx->properties_hash);
   bool defaulted = false;
-  const int timeout = apply_timeouts(&ctx->soap, ctx->properties_hash, &defaulted);
-  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP timeout set to %d seconds%s", timeout,
-                defaulted ? " (default)" : "");
+  const int timeout = apply_timeouts(ctx->soap, ctx->properties_hash, &defaulted);
+  if (trace) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP timeout set to %d seconds%s", timeout,
+                  defaulted ? " (default)" : "");
+  }
+  return OK;
 }
 
 int read_scm_properties_id(const char** id, ctx_data* ctx, request_rec* r) {
@@ -100,6 +118,7 @@ int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r) {
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Unable to fetch getBrandingEternalSystemId() API response from memcached; "
                 "contacting Brimstack");
+  if (int rc = open_service_runtime(ctx, r); rc != OK) return rc;
   const int rc = call_get_branding_external_system_id(id, ctx, action, r->pool);
   if (rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "getBrandingEternalSystemId() API FAILED: %s",
@@ -128,28 +147,27 @@ const char* soap_fault_text(struct soap* soap, request_rec* r) {
 }
 
 const char* service_failure_text(ctx_data* ctx, request_rec* r) {
-  return apr_pstrcat(r->pool, ctx->scm_listener_url, ": ", soap_fault_text(&ctx->soap, r), nullptr);
+  return apr_pstrcat(r->pool, ctx->scm_listener_url, ": ",
+                     ctx->soap != nullptr ? soap_fault_text(ctx->soap, r) : "no SOAP runtime",
+                     nullptr);
 }
 
 int create_soap_environment(ctx_data* ctx, request_rec* r) {
-  if (get_boolean_property(ctx->properties_hash, kListenerSslProperty, 0)) {
-    if (int rc = init_tls_runtime(ctx, r); rc != OK) return rc;
-  } else {
-    soap_init2(&ctx->soap, kSoapMode, kSoapMode);
-    ctx->soap_initialized = 1;
-  }
-  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP runtime environment created successfully!");
-  apply_proxy_settings(&ctx->soap, ctx->properties_hash);
-  set_timeouts(ctx, r);
-  return OK;
+  return make_runtime(ctx, r, true);
+}
+
+int open_service_runtime(ctx_data* ctx, request_rec* r) {
+  const int rc = make_runtime(ctx, r, false);
+  if (rc != OK) destroy_soap_environment(ctx);
+  return rc;
 }
 
 void destroy_soap_environment(ctx_data* ctx) {
-  if (ctx->soap_initialized) {
-    soap_destroy(&ctx->soap);
-    soap_end(&ctx->soap);
-    soap_done(&ctx->soap);
-    ctx->soap_initialized = 0;
+  if (ctx->soap != nullptr) {
+    soap_destroy(ctx->soap);
+    soap_end(ctx->soap);
+    soap_free(ctx->soap);
+    ctx->soap = nullptr;
   }
   if (ctx->openssl_thread_setup) {
     CRYPTO_thread_cleanup();
