@@ -53,7 +53,6 @@ typedef struct ctx_data {
   apr_pool_t* role_store_pool;
   parked_role_store parked[kParkedRoleStores];
   apr_uint64_t role_store_clock;
-  zeb_memcache_t* memcache;
   authnz_zeb_config_rec conf;
   apr_pool_t* pool;
   // The cached strings and the role store, with everything hanging from
@@ -80,8 +79,8 @@ inline constexpr int kMaxContextsPerConnection = 4;
 // HTTP_INTERNAL_SERVER_ERROR.
 int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* conf);
 
-// memcached through the context's client, which lives in the context's
-// pool; keys and fetched values are made in pool, a scratch pool of the
+// memcached through a client borrowed from the process for the one
+// operation; keys and fetched values are made in pool, a scratch pool of the
 // caller. Any failure is a non-zero status (a miss, or nothing stored).
 apr_status_t context_cache_fetch(ctx_data* ctx, const char* user_key, char** data,
                                  apr_size_t* length, apr_pool_t* pool);
