@@ -90,7 +90,7 @@ int validate_credentials(ctx_data* ctx, request_rec* r, const char* username, co
     log_refusal(r, username, repos_name, repos_path);
     return HTTP_UNAUTHORIZED;
   }
-  cache_authenticated_user(ctx, username, password, repos_name);
+  cache_authenticated_user(ctx, username, password, repos_name, apr_time_now());
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK", username);
   return OK;
 }
@@ -168,6 +168,7 @@ authn_status zeb_check_password(request_rec* r, const char* user, const char* pa
   const char* repos_name = nullptr;
   if (get_reposinfo(&repos_name, nullptr, r, r->uri, conf) != 0) return AUTH_GENERAL_ERROR;
 
+  expire_cached_authnz_data(ctx, r);
   if (is_cache_okay(user, password, repos_name, ctx, r)) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per cache)", user);
   } else if (int rc = validate_credentials(ctx, r, user, password, repos_name); rc != OK) {

@@ -202,6 +202,14 @@ void reset_cached_authnz_data(ctx_data* ctx, request_rec* r) {
   clear_connection_cache(ctx);
 }
 
+void expire_cached_authnz_data(ctx_data* ctx, request_rec* r) {
+  if (r->main != nullptr || !connection_cache_expired(ctx, apr_time_now())) return;
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                "Connection cache is older than %" APR_INT64_T_FMT " seconds",
+                ctx->conf.memcache_ttl);
+  reset_cached_authnz_data(ctx, r);
+}
+
 extern "C" apr_status_t cleanup_ctx_data(void* data) {
   destroy_soap_environment(static_cast<ctx_data*>(data));
   return APR_SUCCESS;

@@ -31,7 +31,9 @@ inline constexpr int kParkedRoleStores = 3;
 
 typedef struct ctx_data {
   const char* cached_username;
-  const char* cached_password;
+  // The password's digest keyed with the shared secret, as in the memcached
+  // key, never the password itself.
+  const char* cached_password_digest;
   int authenticated_internally;
   const char* repos_name;
   const char* request_key;
@@ -59,6 +61,10 @@ typedef struct ctx_data {
   // it; cleared by a reset, so a long connection does not grow with every
   // change of user.
   apr_pool_t* cache_pool;
+  // When the cached user was accepted: the cache answers for at most the
+  // memcached time-to-live after it, so that a revocation reaches open
+  // connections too.
+  apr_time_t cache_filled_at;
   apr_uint64_t last_used;
   // Set-up bookkeeping: what has to be released, and whether the context may
   // serve requests. A failed set-up is retried by the next request.
@@ -94,6 +100,9 @@ int load_properties(apr_hash_t** props, const char* filename, request_rec* r, ap
 int is_cache_okay(const char* username, const char* password, const char* repos_name, ctx_data* ctx,
                   request_rec* r);
 void reset_cached_authnz_data(ctx_data* ctx, request_rec* r);
+// Resets the connection cache once it is older than the time-to-live; run
+// at the start of a main request, before the cache is used.
+void expire_cached_authnz_data(ctx_data* ctx, request_rec* r);
 char* get_memcache_user_key(const ctx_data* ctx, const char* repos_name, apr_pool_t* pool);
 
 extern "C" apr_status_t cleanup_ctx_data(void* data);
