@@ -44,6 +44,10 @@ typedef struct ctx_data {
   // the runtime holds large buffers that an idle connection must not keep.
   // Null between calls.
   struct soap* soap;
+  // Set when the runtime may wait in the process for the next call: made
+  // whole with TLS under tls_runtime_key (null without TLS).
+  int soap_lendable;
+  const char* tls_runtime_key;
   // Global access and role store of the cached user in role_store_repos,
   // which may differ from repos_name: a decision about another repository
   // (a COPY or MOVE destination) sets this store aside and takes that

@@ -10,6 +10,7 @@
 
 #include "cache_keys.h"
 #include "properties_file.h"
+#include "runtime_lending.h"
 #include "scm_calls.h"
 #include "scm_requestkey.h"
 #include "service_tls.h"
@@ -49,12 +50,29 @@ int init_tls(ctx_data* ctx, request_rec* r) {
     return HTTP_INTERNAL_SERVER_ERROR;
   }
   ctx->openssl_thread_setup = 1;
-  report_unverified_service(ctx->properties_hash, r);
   if (make_service_tls_context(ctx->soap, ctx->properties_hash) != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error while initializing SOAP SSL context: %s",
                   soap_fault_text(ctx->soap, r));
     return HTTP_INTERNAL_SERVER_ERROR;
   }
+  // The files are read: nothing of the connection's properties may stay
+  // behind in a runtime that outlives it.
+  ctx->soap->keyfile = ctx->soap->password = ctx->soap->cafile = ctx->soap->capath = nullptr;
+  ctx->soap->randfile = nullptr;
+  return OK;
+}
+
+// A runtime with TLS, waiting in the process or made now.
+int make_tls_runtime(ctx_data* ctx, request_rec* r) {
+  report_unverified_service(ctx->properties_hash, r);
+  if ((ctx->soap = take_idle_runtime(ctx->tls_runtime_key)) != nullptr) {
+    ctx->openssl_thread_setup = 1;  // the waiting runtime's reference
+  } else if ((ctx->soap = soap_new2(kSoapMode, kSoapMode)) == nullptr) {
+    return HTTP_INTERNAL_SERVER_ERROR;
+  } else if (int rc = init_tls(ctx, r); rc != OK) {
+    return rc;
+  }
+  ctx->soap_lendable = 1;
   return OK;
 }
 
@@ -65,13 +83,16 @@ int make_runtime(ctx_data* ctx, request_rec* r, bool trace) {
   // The engine initializes the TLS library on its first runtime, behind a
   // guard that is not thread-safe.
   std::call_once(ssl_library_initialized, soap_ssl_init);
-  ctx->soap = soap_new2(kSoapMode, kSoapMode);
-  if (ctx->soap == nullptr) {
-    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Cannot create the SOAP runtime");
-    return HTTP_INTERNAL_SERVER_ERROR;
-  }
-  if (get_boolean_property(ctx->properties_hash, kListenerSslProperty, 0)) {
-    if (int rc = init_tls(ctx, r); rc != OK) return rc;
+  const int rc =
+      ctx->tls_runtime_key != nullptr
+          ? make_tls_runtime(ctx, r)
+          : ((ctx->soap = soap_new2(kSoapMode, kSoapMode)) != nullptr ? OK
+                                                                      : HTTP_INTERNAL_SERVER_ERROR);
+  if (rc != OK) {
+    if (ctx->soap == nullptr) {
+      ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Cannot create the SOAP runtime");
+    }
+    return rc;
   }
   if (trace) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP runtime environment created successfully!");
@@ -153,6 +174,9 @@ const char* service_failure_text(ctx_data* ctx, request_rec* r) {
 }
 
 int create_soap_environment(ctx_data* ctx, request_rec* r) {
+  ctx->tls_runtime_key = get_boolean_property(ctx->properties_hash, kListenerSslProperty, 0)
+                             ? tls_runtime_key(ctx->properties_hash, ctx->pool)
+                             : nullptr;
   return make_runtime(ctx, r, true);
 }
 
@@ -166,8 +190,14 @@ void destroy_soap_environment(ctx_data* ctx) {
   if (ctx->soap != nullptr) {
     soap_destroy(ctx->soap);
     soap_end(ctx->soap);
-    soap_free(ctx->soap);
+    if (ctx->soap_lendable && ctx->openssl_thread_setup &&
+        keep_idle_runtime(ctx->tls_runtime_key, ctx->soap)) {
+      ctx->openssl_thread_setup = 0;  // the reference stays with the runtime
+    } else {
+      soap_free(ctx->soap);
+    }
     ctx->soap = nullptr;
+    ctx->soap_lendable = 0;
   }
   if (ctx->openssl_thread_setup) {
     CRYPTO_thread_cleanup();
