@@ -62,6 +62,11 @@ int init_tls(ctx_data* ctx, request_rec* r) {
   return OK;
 }
 
+int make_plain_runtime(ctx_data* ctx) {
+  ctx->soap = soap_new2(kSoapMode, kSoapMode);
+  return ctx->soap != nullptr ? OK : HTTP_INTERNAL_SERVER_ERROR;
+}
+
 // A runtime with TLS, waiting in the process or made now.
 int make_tls_runtime(ctx_data* ctx, request_rec* r) {
   report_unverified_service(ctx->properties_hash, r);
@@ -84,10 +89,7 @@ int make_runtime(ctx_data* ctx, request_rec* r, bool trace) {
   // guard that is not thread-safe.
   std::call_once(ssl_library_initialized, soap_ssl_init);
   const int rc =
-      ctx->tls_runtime_key != nullptr
-          ? make_tls_runtime(ctx, r)
-          : ((ctx->soap = soap_new2(kSoapMode, kSoapMode)) != nullptr ? OK
-                                                                      : HTTP_INTERNAL_SERVER_ERROR);
+      ctx->tls_runtime_key != nullptr ? make_tls_runtime(ctx, r) : make_plain_runtime(ctx);
   if (rc != OK) {
     if (ctx->soap == nullptr) {
       ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Cannot create the SOAP runtime");
