@@ -84,7 +84,7 @@ void cache_authenticated_user(ctx_data* ctx, const char* username, const char* p
 }
 
 bool connection_cache_expired(const ctx_data* ctx, apr_time_t now) {
-  if (ctx->cached_username == nullptr || ctx->conf.memcache_ttl <= 0) return false;
+  if (ctx->cached_username == nullptr) return false;
   return now < ctx->cache_filled_at ||
          now - ctx->cache_filled_at >= apr_time_from_sec(ctx->conf.memcache_ttl);
 }

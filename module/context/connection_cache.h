@@ -32,8 +32,7 @@ void cache_authenticated_user(ctx_data* ctx, const char* username, const char* p
                               const char* repos_name, apr_time_t now);
 
 // Whether a cached user was accepted the time-to-live or longer before now
-// (or after it: the clock went back). A time-to-live of 0 never expires, as
-// in memcached.
+// (or after it: the clock went back).
 bool connection_cache_expired(const ctx_data* ctx, apr_time_t now);
 
 // An "isvaliduser" entry is a 4-byte little-endian int. Returns false for a
