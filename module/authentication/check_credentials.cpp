@@ -41,6 +41,7 @@ int ask_service(int* answer, ctx_data* ctx, request_rec* r, const char* username
   const char* action = make_soap_action(username, r->pool);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Unable to fetch isValidUser() API response from memcached; contacting Brimstack");
+  if (int rc = open_service_runtime(ctx, r); rc != OK) return rc;
   if (const int rc = call_is_valid_user(answer, ctx, action, username, password, repos_name);
       rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "isValidUser() API FAILED: %s",
@@ -100,7 +101,7 @@ zeb::outcome validate_credentials(ctx_data* ctx, request_rec* r, const char* use
                   repos_name != nullptr ? repos_name : "", answer);
     return zeb::outcome::credentials_refused;
   }
-  cache_authenticated_user(ctx, username, password, repos_name);
+  cache_authenticated_user(ctx, username, password, repos_name, apr_time_now());
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK", username);
   return zeb::outcome::granted;
 }
@@ -143,6 +144,7 @@ zeb::outcome check_password(request_rec* r, const authnz_zeb_config_rec* conf, c
     return zeb::outcome::server_error;
   }
 
+  expire_cached_authnz_data(ctx, r);
   if (is_cache_okay(user, password, repos_name, ctx, r)) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per cache)", user);
     set_credentials_env(r, user, kFromConnection);

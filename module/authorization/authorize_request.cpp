@@ -51,6 +51,7 @@ void resolve_user(ctx_data* ctx, request_rec* r, const char* username, const cha
   reset_cached_authnz_data(ctx, r);
   ctx->cached_username = apr_pstrdup(ctx->cache_pool, username);
   ctx->repos_name = apr_pstrdup(ctx->cache_pool, repos_name);
+  ctx->cache_filled_at = apr_time_now();
 }
 
 // Sets the store in use aside, releasing the least recently used one that
@@ -398,6 +399,9 @@ int authorize(request_rec* r, const authnz_zeb_config_rec* conf, const char* rep
   const char* username = r->user ? r->user : "guest";
   ctx_data* ctx = nullptr;
   if (int rc = get_userdata(&ctx, r, conf); rc != OK) return rc;
+  // mod_dav_svn's questions while it serves the request keep the roles the
+  // request was judged with.
+  if (asked == question::method) expire_cached_authnz_data(ctx, r);
   resolve_user(ctx, r, username, repos_name);
   if (int rc = ensure_role_store(ctx, r, conf, repos_name); rc != OK) return rc;
   if (has_global_commit(ctx, r)) return OK;

@@ -45,7 +45,7 @@ struct role_paths_operation {
 int call_role_paths_list(apr_array_header_t** entries, ctx_data* ctx, const char* action,
                          const char* repos_name, apr_pool_t* pool) {
   ScmListenerServiceNS__getRolePathsListResponse response{};
-  const int rc = scm_call_get_role_paths_list(&ctx->soap, ctx->scm_listener_url, action,
+  const int rc = scm_call_get_role_paths_list(ctx->soap, ctx->scm_listener_url, action,
                                               ctx->request_key, ctx->cached_username,
                                               ctx->external_system_id, repos_name, &response);
   if (rc == SOAP_OK) *entries = scm_roles_from_role_paths_list(&response, pool);
@@ -56,7 +56,7 @@ int call_role_paths(apr_array_header_t** entries, ctx_data* ctx, const char* act
                     const char* repos_name, apr_pool_t* pool) {
   ScmListenerServiceNS__getRolePathsResponse response{};
   const int rc =
-      scm_call_get_role_paths(&ctx->soap, ctx->scm_listener_url, action, ctx->request_key,
+      scm_call_get_role_paths(ctx->soap, ctx->scm_listener_url, action, ctx->request_key,
                               ctx->cached_username, ctx->external_system_id, repos_name, &response);
   if (rc == SOAP_OK) *entries = scm_roles_from_role_paths(&response, pool);
   return rc;
@@ -72,6 +72,7 @@ int retrieve(const role_paths_operation& op, ctx_data* ctx, request_rec* r, cons
   const char* user_key = get_memcache_user_key(ctx, repos_name, r->pool);
   const char* action = make_soap_action(ctx->cached_username, r->pool);
   apr_array_header_t* entries = nullptr;
+  if (int rc = open_service_runtime(ctx, r); rc != OK) return rc;
   const int rc = op.call(&entries, ctx, action, repos_name, r->pool);
   if (rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "%s() API FAILED: %s", op.name,

@@ -1,11 +1,32 @@
 #include "connection_cache.h"
 
 #include <apr_strings.h>
+#include <openssl/crypto.h>
 
 #include <cstring>
+#include <string>
 
 #include "cache_keys.h"
 #include "connection_context.h"
+#include "properties_file.h"
+#include "scm_requestkey.h"
+
+namespace {
+
+// Keyed with the shared secret as the memcached key is; empty when no digest
+// can be made.
+std::string keyed_digest(const ctx_data* ctx, const char* password) {
+  return zeb::password_digest(
+      get_property(ctx->properties_hash, kSharedSecretProperty, SCM_DEFAULT_SHARED_SECRET),
+      password);
+}
+
+bool same_digest(const char* cached, const std::string& given) {
+  return !given.empty() && std::strlen(cached) == given.size() &&
+         CRYPTO_memcmp(cached, given.data(), given.size()) == 0;
+}
+
+}  // namespace
 
 cache_comparison compare_connection_cache(const ctx_data* ctx, const char* username,
                                           const char* password, const char* repos_name) {
@@ -17,9 +38,9 @@ cache_comparison compare_connection_cache(const ctx_data* ctx, const char* usern
     result.user_differs = true;
   }
   if (password != nullptr) {
-    if (ctx->cached_password == nullptr) {
+    if (ctx->cached_password_digest == nullptr) {
       result.okay = false;
-    } else if (std::strcmp(ctx->cached_password, password) != 0) {
+    } else if (!same_digest(ctx->cached_password_digest, keyed_digest(ctx, password))) {
       result.okay = false;
       result.password_differs = true;
     }
@@ -36,7 +57,8 @@ cache_comparison compare_connection_cache(const ctx_data* ctx, const char* usern
 bool clear_connection_cache(ctx_data* ctx) {
   if (ctx->cached_username == nullptr) return false;
   ctx->cached_username = nullptr;
-  ctx->cached_password = nullptr;
+  ctx->cached_password_digest = nullptr;
+  ctx->cache_filled_at = 0;
   ctx->authenticated_internally = 0;
   ctx->repos_name = nullptr;
   ctx->role_pbps = nullptr;
@@ -50,11 +72,21 @@ bool clear_connection_cache(ctx_data* ctx) {
 }
 
 void cache_authenticated_user(ctx_data* ctx, const char* username, const char* password,
-                              const char* repos_name) {
+                              const char* repos_name, apr_time_t now) {
+  const std::string digest = keyed_digest(ctx, password);
   ctx->cached_username = apr_pstrdup(ctx->cache_pool, username);
-  ctx->cached_password = apr_pstrdup(ctx->cache_pool, password);
+  // Without a digest no later password matches: each request is checked again.
+  ctx->cached_password_digest =
+      digest.empty() ? nullptr : apr_pstrdup(ctx->cache_pool, digest.c_str());
   ctx->repos_name = apr_pstrdup(ctx->cache_pool, repos_name);
   ctx->authenticated_internally = 1;
+  ctx->cache_filled_at = now;
+}
+
+bool connection_cache_expired(const ctx_data* ctx, apr_time_t now) {
+  if (ctx->cached_username == nullptr) return false;
+  return now < ctx->cache_filled_at ||
+         now - ctx->cache_filled_at >= apr_time_from_sec(ctx->conf.memcache_ttl);
 }
 
 char* get_memcache_user_key(const ctx_data* ctx, const char* repos_name, apr_pool_t* pool) {

@@ -10,6 +10,7 @@
 #include "context_setup.h"
 #include "properties_file.h"
 #include "zeb_memcache.h"
+#include "zeb_memcache_lending.h"
 
 APLOG_USE_MODULE(authnz_zeb);
 
@@ -43,11 +44,10 @@ int set_up_context(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* c
     return rc;
   }
   if (int rc = create_soap_environment(ctx, r); rc != OK) return rc;
-  if (conf->memcache_server != nullptr && ctx->memcache == nullptr &&
-      memcache_server_connect(conf->memcache_server, &ctx->memcache, ctx->pool) != APR_SUCCESS) {
+  if (conf->memcache_server != nullptr &&
+      zeb_memcache::borrowed_handle(conf->memcache_server).status() != APR_SUCCESS) {
     ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "Failed connecting to memcached server at '%s'",
                   conf->memcache_server);
-    ctx->memcache = nullptr;
   }
   ctx->use_role_paths_api =
       get_boolean_property(ctx->properties_hash, "svn.authnz.use_role_paths_api", 0);
@@ -127,7 +127,10 @@ int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* co
   }
   context->last_used = ++contexts->clock;
   if (!context->setup_complete) {
-    if (int rc = set_up_context(context, r, conf); rc != OK) return rc;
+    const int rc = set_up_context(context, r, conf);
+    // Service calls make their own runtime.
+    destroy_soap_environment(context);
+    if (rc != OK) return rc;
     context->setup_complete = 1;
   }
   *ctx = context;
@@ -136,18 +139,16 @@ int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* co
 
 apr_status_t context_cache_fetch(ctx_data* ctx, const char* user_key, char** data,
                                  apr_size_t* length, apr_pool_t* pool) {
-  const apr_status_t rv =
-      memcache_server_connect(ctx->conf.memcache_server, &ctx->memcache, ctx->pool);
-  if (rv != APR_SUCCESS) return rv;
-  return memcache_cache_get(ctx->memcache, user_key, kMemcachePrefix, data, length, pool);
+  const zeb_memcache::borrowed_handle mc(ctx->conf.memcache_server);
+  if (mc.status() != APR_SUCCESS) return mc.status();
+  return memcache_cache_get(mc.get(), user_key, kMemcachePrefix, data, length, pool);
 }
 
 apr_status_t context_cache_stash(ctx_data* ctx, const char* user_key, const char* data,
                                  apr_size_t length, apr_pool_t* pool) {
-  const apr_status_t rv =
-      memcache_server_connect(ctx->conf.memcache_server, &ctx->memcache, ctx->pool);
-  if (rv != APR_SUCCESS) return rv;
-  return memcache_cache_set(ctx->memcache, user_key, kMemcachePrefix, data, length,
+  const zeb_memcache::borrowed_handle mc(ctx->conf.memcache_server);
+  if (mc.status() != APR_SUCCESS) return mc.status();
+  return memcache_cache_set(mc.get(), user_key, kMemcachePrefix, data, length,
                             static_cast<apr_uint32_t>(ctx->conf.memcache_ttl), pool);
 }
 
@@ -199,6 +200,14 @@ void reset_cached_authnz_data(ctx_data* ctx, request_rec* r) {
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Resetting connection cache authentication and authorization data");
   clear_connection_cache(ctx);
+}
+
+void expire_cached_authnz_data(ctx_data* ctx, request_rec* r) {
+  if (r->main != nullptr || !connection_cache_expired(ctx, apr_time_now())) return;
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
+                "Connection cache is older than %" APR_INT64_T_FMT " seconds",
+                ctx->conf.memcache_ttl);
+  reset_cached_authnz_data(ctx, r);
 }
 
 extern "C" apr_status_t cleanup_ctx_data(void* data) {

@@ -31,14 +31,23 @@ inline constexpr int kParkedRoleStores = 3;
 
 typedef struct ctx_data {
   const char* cached_username;
-  const char* cached_password;
+  // The password's digest keyed with the shared secret, as in the memcached
+  // key, never the password itself.
+  const char* cached_password_digest;
   int authenticated_internally;
   const char* repos_name;
   const char* request_key;
   apr_hash_t* properties_hash;
   const char* scm_listener_url;
   const char* external_system_id;
-  struct soap soap;
+  // Made for the set-up and for each service call, and released after it:
+  // the runtime holds large buffers that an idle connection must not keep.
+  // Null between calls.
+  struct soap* soap;
+  // Set when the runtime may wait in the process for the next call: made
+  // whole with TLS under tls_runtime_key (null without TLS).
+  int soap_lendable;
+  const char* tls_runtime_key;
   // Global access and role store of the cached user in role_store_repos,
   // which may differ from repos_name: a decision about another repository
   // (a COPY or MOVE destination) sets this store aside and takes that
@@ -50,17 +59,19 @@ typedef struct ctx_data {
   apr_pool_t* role_store_pool;
   parked_role_store parked[kParkedRoleStores];
   apr_uint64_t role_store_clock;
-  zeb_memcache_t* memcache;
   authnz_zeb_config_rec conf;
   apr_pool_t* pool;
   // The cached strings and the role store, with everything hanging from
   // it; cleared by a reset, so a long connection does not grow with every
   // change of user.
   apr_pool_t* cache_pool;
+  // When the cached user was accepted: the cache answers for at most the
+  // memcached time-to-live after it, so that a revocation reaches open
+  // connections too.
+  apr_time_t cache_filled_at;
   apr_uint64_t last_used;
   // Set-up bookkeeping: what has to be released, and whether the context may
   // serve requests. A failed set-up is retried by the next request.
-  int soap_initialized;
   int openssl_thread_setup;
   int setup_complete;
 } ctx_data;
@@ -79,8 +90,8 @@ inline constexpr int kMaxContextsPerConnection = 4;
 // external system id could not be fetched.
 int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* conf);
 
-// memcached through the context's client, which lives in the context's
-// pool; keys and fetched values are made in pool, a scratch pool of the
+// memcached through a client borrowed from the process for the one
+// operation; keys and fetched values are made in pool, a scratch pool of the
 // caller. Any failure is a non-zero status (a miss, or nothing stored).
 apr_status_t context_cache_fetch(ctx_data* ctx, const char* user_key, char** data,
                                  apr_size_t* length, apr_pool_t* pool);
@@ -94,6 +105,9 @@ int load_properties(apr_hash_t** props, const char* filename, request_rec* r, ap
 int is_cache_okay(const char* username, const char* password, const char* repos_name, ctx_data* ctx,
                   request_rec* r);
 void reset_cached_authnz_data(ctx_data* ctx, request_rec* r);
+// Resets the connection cache once it is older than the time-to-live; run
+// at the start of a main request, before the cache is used.
+void expire_cached_authnz_data(ctx_data* ctx, request_rec* r);
 char* get_memcache_user_key(const ctx_data* ctx, const char* repos_name, apr_pool_t* pool);
 
 extern "C" apr_status_t cleanup_ctx_data(void* data);

@@ -10,6 +10,7 @@
 
 #include "cache_keys.h"
 #include "properties_file.h"
+#include "runtime_lending.h"
 #include "scm_calls.h"
 #include "scm_requestkey.h"
 #include "service_failure.h"
@@ -44,38 +45,79 @@ void report_unverified_service(apr_hash_t* props, request_rec* r) {
 
 // The runtime's last failure in one line; TLS failures name the CAs in use.
 const char* runtime_failure_text(ctx_data* ctx, request_rec* r) {
-  soap_set_fault(&ctx->soap);  // the runtime's words for errors it found itself
+  if (ctx->soap == nullptr) return "no SOAP runtime";
+  soap_set_fault(ctx->soap);  // the runtime's words for errors it found itself
   const service_failure_t failure{
-      ctx->soap.error, soap_fault_string(&ctx->soap), soap_fault_detail(&ctx->soap),
+      ctx->soap->error, soap_fault_string(ctx->soap), soap_fault_detail(ctx->soap),
       get_property(ctx->properties_hash, kListenerCaFileProperty, nullptr),
       get_property(ctx->properties_hash, kListenerCaPathProperty, nullptr)};
   return apr_pstrdup(r->pool, describe_service_failure(failure).c_str());
 }
 
-int init_tls_runtime(ctx_data* ctx, request_rec* r) {
-  // The engine's own guard against repeated initialization is not thread-safe.
-  std::call_once(ssl_library_initialized, soap_ssl_init);
+// TLS support for ctx->soap; OK or HTTP_INTERNAL_SERVER_ERROR after logging.
+int init_tls(ctx_data* ctx, request_rec* r) {
   if (CRYPTO_thread_setup() != 0) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Cannot setup OpenSSL thread mutex");
     return HTTP_INTERNAL_SERVER_ERROR;
   }
   ctx->openssl_thread_setup = 1;
-  soap_init2(&ctx->soap, kSoapMode, kSoapMode);
-  ctx->soap_initialized = 1;
-  report_unverified_service(ctx->properties_hash, r);
-  if (make_service_tls_context(&ctx->soap, ctx->properties_hash) != SOAP_OK) {
+  if (make_service_tls_context(ctx->soap, ctx->properties_hash) != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error while initializing SOAP SSL context: %s",
                   runtime_failure_text(ctx, r));
     return HTTP_INTERNAL_SERVER_ERROR;
   }
+  // The files are read: nothing of the connection's properties may stay
+  // behind in a runtime that outlives it.
+  ctx->soap->keyfile = ctx->soap->password = ctx->soap->cafile = ctx->soap->capath = nullptr;
+  ctx->soap->randfile = nullptr;
   return OK;
 }
 
-void set_timeouts(ctx_data* ctx, request_rec* r) {
+int make_plain_runtime(ctx_data* ctx) {
+  ctx->soap = soap_new2(kSoapMode, kSoapMode);
+  return ctx->soap != nullptr ? OK : HTTP_INTERNAL_SERVER_ERROR;
+}
+
+// A runtime with TLS, waiting in the process or made now.
+int make_tls_runtime(ctx_data* ctx, request_rec* r) {
+  report_unverified_service(ctx->properties_hash, r);
+  if ((ctx->soap = take_idle_runtime(ctx->tls_runtime_key)) != nullptr) {
+    ctx->openssl_thread_setup = 1;  // the waiting runtime's reference
+  } else if ((ctx->soap = soap_new2(kSoapMode, kSoapMode)) == nullptr) {
+    return HTTP_INTERNAL_SERVER_ERROR;
+  } else if (int rc = init_tls(ctx, r); rc != OK) {
+    return rc;
+  }
+  ctx->soap_lendable = 1;
+  return OK;
+}
+
+// Makes ctx->soap unless it is there; the set-up traces what it made, the
+// runtimes of later calls are made alike without repeating it.
+int make_runtime(ctx_data* ctx, request_rec* r, bool trace) {
+  if (ctx->soap != nullptr) return OK;
+  // The engine initializes the TLS library on its first runtime, behind a
+  // guard that is not thread-safe.
+  std::call_once(ssl_library_initialized, soap_ssl_init);
+  const int rc =
+      ctx->tls_runtime_key != nullptr ? make_tls_runtime(ctx, r) : make_plain_runtime(ctx);
+  if (rc != OK) {
+    if (ctx->soap == nullptr) {
+      ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Cannot create the SOAP runtime");
+    }
+    return rc;
+  }
+  if (trace) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP runtime environment created successfully!");
+  }
+  apply_proxy_settings(ctx->soap, ctx->properties_hash);
   bool defaulted = false;
-  const int timeout = apply_timeouts(&ctx->soap, ctx->properties_hash, &defaulted);
-  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP timeout set to %d seconds%s", timeout,
-                defaulted ? " (default)" : "");
+  const int timeout = apply_timeouts(ctx->soap, ctx->properties_hash, &defaulted);
+  if (trace) {
+    ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP timeout set to %d seconds%s", timeout,
+                  defaulted ? " (default)" : "");
+  }
+  return OK;
 }
 
 int read_scm_properties_id(const char** id, ctx_data* ctx, request_rec* r) {
@@ -110,6 +152,7 @@ int fetch_branding_id(const char** id, ctx_data* ctx, request_rec* r) {
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Unable to fetch getBrandingEternalSystemId() API response from memcached; "
                 "contacting Brimstack");
+  if (int rc = open_service_runtime(ctx, r); rc != OK) return rc;
   const int rc = call_get_branding_external_system_id(id, ctx, action, r->pool);
   if (rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "getBrandingEternalSystemId() API FAILED: %s",
@@ -136,24 +179,30 @@ const char* service_failure_text(ctx_data* ctx, request_rec* r) {
 }
 
 int create_soap_environment(ctx_data* ctx, request_rec* r) {
-  if (get_boolean_property(ctx->properties_hash, kListenerSslProperty, 0)) {
-    if (int rc = init_tls_runtime(ctx, r); rc != OK) return rc;
-  } else {
-    soap_init2(&ctx->soap, kSoapMode, kSoapMode);
-    ctx->soap_initialized = 1;
-  }
-  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "SOAP runtime environment created successfully!");
-  apply_proxy_settings(&ctx->soap, ctx->properties_hash);
-  set_timeouts(ctx, r);
-  return OK;
+  ctx->tls_runtime_key = get_boolean_property(ctx->properties_hash, kListenerSslProperty, 0)
+                             ? tls_runtime_key(ctx->properties_hash, ctx->pool)
+                             : nullptr;
+  return make_runtime(ctx, r, true);
+}
+
+int open_service_runtime(ctx_data* ctx, request_rec* r) {
+  const int rc = make_runtime(ctx, r, false);
+  if (rc != OK) destroy_soap_environment(ctx);
+  return rc;
 }
 
 void destroy_soap_environment(ctx_data* ctx) {
-  if (ctx->soap_initialized) {
-    soap_destroy(&ctx->soap);
-    soap_end(&ctx->soap);
-    soap_done(&ctx->soap);
-    ctx->soap_initialized = 0;
+  if (ctx->soap != nullptr) {
+    soap_destroy(ctx->soap);
+    soap_end(ctx->soap);
+    if (ctx->soap_lendable && ctx->openssl_thread_setup &&
+        keep_idle_runtime(ctx->tls_runtime_key, ctx->soap)) {
+      ctx->openssl_thread_setup = 0;  // the reference stays with the runtime
+    } else {
+      soap_free(ctx->soap);
+    }
+    ctx->soap = nullptr;
+    ctx->soap_lendable = 0;
   }
   if (ctx->openssl_thread_setup) {
     CRYPTO_thread_cleanup();

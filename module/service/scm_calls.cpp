@@ -2,6 +2,7 @@
 
 #include <apr_strings.h>
 
+#include "context_setup.h"
 #include "scm_is_valid_user.h"
 #include "soapH.h"
 
@@ -18,18 +19,17 @@ int call_get_branding_external_system_id(const char** id, ctx_data* ctx, const c
                                          apr_pool_t* pool) {
   char* result = nullptr;
   const int rc = soap_call_ScmListenerServiceNS__getBrandingExternalSystemId(
-      &ctx->soap, ctx->scm_listener_url, action, arg(ctx->request_key), &result);
+      ctx->soap, ctx->scm_listener_url, action, arg(ctx->request_key), &result);
   *id = rc == SOAP_OK && result != nullptr ? apr_pstrdup(pool, result) : nullptr;
   return rc;
 }
 
 int call_is_valid_user(int* answer, ctx_data* ctx, const char* action, const char* username,
                        const char* password, const char* repos_name) {
-  return scm_call_is_valid_user(&ctx->soap, ctx->scm_listener_url, action, ctx->request_key,
+  return scm_call_is_valid_user(ctx->soap, ctx->scm_listener_url, action, ctx->request_key,
                                 username, password, ctx->external_system_id, repos_name, answer);
 }
 
 void end_soap_call(ctx_data* ctx) {
-  soap_destroy(&ctx->soap);
-  soap_end(&ctx->soap);
+  destroy_soap_environment(ctx);
 }

@@ -1,6 +1,6 @@
-// Calls of the ScmListener service through a connection's SOAP runtime.
-// Each answers SOAP_OK or the runtime's error code; the fault stays in the
-// runtime for the caller to log.
+// Calls of the ScmListener service through the runtime that
+// open_service_runtime made for the call. Each answers SOAP_OK or the
+// runtime's error code; the fault stays in the runtime for the caller to log.
 #ifndef SCM_CALLS_H
 #define SCM_CALLS_H
 
@@ -14,10 +14,8 @@ int call_get_branding_external_system_id(const char** id, ctx_data* ctx, const c
 int call_is_valid_user(int* answer, ctx_data* ctx, const char* action, const char* username,
                        const char* password, const char* repos_name);
 
-// Releases what the runtime allocated for the last call: its answer and its
-// fault. The runtime lives as long as the connection, so without this every
-// call would add to the connection's memory. Call it once the answer has been
-// copied and any fault logged.
+// Releases the call's runtime with its answer and its fault. Call it once
+// the answer has been copied and any fault logged.
 void end_soap_call(ctx_data* ctx);
 
 #endif

@@ -7,6 +7,9 @@
 
 void apply_proxy_settings(struct soap* soap, apr_hash_t* props) {
   const char* host = get_property(props, "dwmain.integration.http_proxy_host", nullptr);
+  soap->proxy_host = nullptr;
+  soap->proxy_userid = nullptr;
+  soap->proxy_passwd = nullptr;
   if (host == nullptr) return;
   soap->proxy_host = host;
   soap->proxy_port =

@@ -10,8 +10,9 @@
 inline constexpr int kDefaultSoapTimeout = 60;
 inline constexpr int kDefaultProxyPort = 8080;
 
-// HTTP proxy from the properties; none when no proxy host is set. A proxy
-// host without a port uses kDefaultProxyPort.
+// HTTP proxy from the properties; none when no proxy host is set (what an
+// earlier connection set is cleared). A proxy host without a port uses
+// kDefaultProxyPort.
 void apply_proxy_settings(struct soap* soap, apr_hash_t* props);
 
 // Connect, send and receive time-outs from "svn.authnz.timeout" (seconds; 0

@@ -2,10 +2,12 @@
 system id, and what happens when its set-up fails."""
 
 import os
+import time
 
 import pytest
 
-from harness.fixtures import EXTERNAL_SYSTEM_ID, SCM_PROPERTIES_ID, SHARED_SECRET
+from harness.fixtures import (EXTERNAL_SYSTEM_ID, SCM_PROPERTIES_ID, SHARED_SECRET, USERS,
+                              server_config)
 
 
 def system_ids(server):
@@ -127,3 +129,46 @@ def test_properties_file_that_cannot_be_read_fails(zeb):
     zeb.start(locations=[zeb.location(properties_file=zeb.repository_base)])
     assert zeb.client().request("/svn/repo1/", "alice", "wonderland").status == 500
     assert ("error", "Failed to read file %s." % zeb.repository_base) in zeb.httpd.module_lines()
+
+
+
+def narrowed_users(pbps):
+    users = dict(USERS)
+    users["bob"] = {"password": "builder", "repositories": {"repo1": [{"id": "103",
+                                                                      "pbps": pbps}]}}
+    return users
+
+
+def test_revocation_reaches_an_open_connection_within_the_time_to_live(zeb):
+    ttl = 2
+    zeb.start(locations=[zeb.location(memcache_ttl=str(ttl))])
+    client = zeb.client()
+    assert client.request("/svn/repo1/", "bob", "builder").status == 200
+    socket = client.connection.sock
+    zeb.brimstack.set_config(server_config(users=narrowed_users(["none:/"])))
+    zeb.memcached.flush()
+    changed = time.monotonic()
+    assert zeb.client().request("/svn/repo1/", "bob", "builder").status == 403
+    statuses = []
+    while time.monotonic() - changed < ttl + 1 and 403 not in statuses:
+        statuses.append(client.request("/svn/repo1/", "bob", "builder").status)
+        time.sleep(0.1)
+    assert client.connection.sock is socket, "httpd closed the connection"
+    assert statuses[-1] == 403 and set(statuses) <= {200, 403}, statuses
+
+
+def test_unchanged_connection_keeps_working_across_time_to_lives(zeb):
+    ttl, periods = 1, 3
+    zeb.start(locations=[zeb.location(memcache_ttl=str(ttl))])
+    client = zeb.client()
+    traffic = zeb.memcached.traffic()
+    start = time.monotonic()
+    while time.monotonic() - start < ttl * periods:
+        assert client.request("/svn/repo1/", "bob", "builder").status == 200
+        time.sleep(0.05)
+    # The first fill and one refill per time-to-live: a read and, after a
+    # miss, a store of each of the two entries.
+    refills = periods + 1
+    calls = zeb.brimstack.counters()
+    assert 2 <= calls["isValidUser"] <= refills and calls["getRolePathsList"] <= refills, calls
+    assert zeb.memcached.traffic() - traffic <= 4 * refills

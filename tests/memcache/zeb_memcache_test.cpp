@@ -3,6 +3,7 @@
 #include <apr_general.h>
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <libmemcached/memcached.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "memcached_process.h"
+#include "zeb_memcache_lending.h"
 #include "zeb_memcache_servers.h"
 
 namespace {
@@ -341,6 +343,66 @@ TEST_F(memcache_server, HealthyClientIsKeptAndOtherAddressReplacesIt) {
   EXPECT_NE(mc_, nullptr);
   EXPECT_EQ(memcache_server_status("localhost", server_->port(), mc_, pool_), APR_SUCCESS);
   EXPECT_EQ(memcache_server_status("127.0.0.1", server_->port(), mc_, pool_), ZEB_MEMCACHE_ESTATUS);
+}
+
+// memcached's counts of open client connections and of those ever opened,
+// asked over one of its own.
+struct connection_counts {
+  long open;
+  long opened;
+};
+connection_counts connections(int port) {
+  memcached_st* client = memcached_create(nullptr);
+  memcached_server_add(client, "127.0.0.1", static_cast<in_port_t>(port));
+  memcached_return_t rc = MEMCACHED_FAILURE;
+  memcached_stat_st* stats = memcached_stat(client, nullptr, &rc);
+  connection_counts counts{-1, -1};
+  if (stats != nullptr) {
+    counts = {static_cast<long>(stats->curr_connections),
+              static_cast<long>(stats->total_connections)};
+    memcached_stat_free(client, stats);
+  }
+  memcached_free(client);
+  return counts;
+}
+
+TEST_F(memcache_server, LentClientsAreReusedAndFewAreKeptIdle) {
+  using zeb_memcache::borrowed_handle;
+  const long before = connections(server_->port()).open;
+  std::vector<std::unique_ptr<borrowed_handle>> at_once;
+  for (std::size_t i = 0; i < zeb_memcache::kIdleHandles + 4; ++i) {
+    at_once.push_back(std::make_unique<borrowed_handle>(address_.c_str()));
+    borrowed_handle& h = *at_once.back();
+    ASSERT_EQ(h.status(), APR_SUCCESS);
+    const std::string key = userkey(std::to_string(i));
+    ASSERT_EQ(memcache_cache_set(h.get(), key.c_str(), kPrefix, "v", 1, 0, pool_), APR_SUCCESS);
+    for (std::size_t j = 0; j + 1 < at_once.size(); ++j) EXPECT_NE(at_once[j]->get(), h.get());
+  }
+  at_once.clear();
+  // One borrower after another takes a waiting client, without connecting.
+  const long opened = connections(server_->port()).opened;
+  zeb_memcache_t* first = borrowed_handle(address_.c_str()).get();
+  EXPECT_EQ(borrowed_handle(address_.c_str()).get(), first);
+  EXPECT_EQ(connections(server_->port()).opened, opened + 1);  // the count's own
+  // memcached closes a client's connection after the client has gone.
+  long after = 0;
+  for (int tries = 0; tries < 50; ++tries) {
+    after = connections(server_->port()).open;
+    if (after <= before + static_cast<long>(zeb_memcache::kIdleHandles)) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_LE(after, before + static_cast<long>(zeb_memcache::kIdleHandles));
+
+  // A client waiting for one address is not lent for another.
+  const std::string by_name = "localhost:" + std::to_string(server_->port());
+  const borrowed_handle other(by_name.c_str());
+  ASSERT_EQ(other.status(), APR_SUCCESS);
+  EXPECT_EQ(memcache_server_status("localhost", server_->port(), other.get(), pool_), APR_SUCCESS);
+  for (const char* unusable : {static_cast<const char*>(nullptr), "host:port:junk"}) {
+    const borrowed_handle h(unusable);
+    EXPECT_EQ(h.status(), ZEB_MEMCACHE_EADDRESS);
+    EXPECT_EQ(h.get(), nullptr);
+  }
 }
 
 TEST_F(memcache_server, NoClientOrNoDataIsRefused) {

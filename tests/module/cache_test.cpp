@@ -1,3 +1,4 @@
+#include <apr_strings.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -6,6 +7,7 @@
 #include "cache_keys.h"
 #include "connection_cache.h"
 #include "connection_context.h"
+#include "scm_requestkey.h"
 
 namespace {
 
@@ -17,6 +19,14 @@ class module_cache : public apr_pool_test {
     ctx_->pool = pool_;
     apr_pool_create(&ctx_->cache_pool, pool_);
     ctx_->global_access_granted = PBP_UNKNOWN;
+    ctx_->properties_hash = apr_hash_make(pool_);
+    ctx_->conf.memcache_ttl = 5;
+  }
+  // The cached form of a password: its digest keyed with the shared secret.
+  const char* digest_of(const char* password) {
+    return password ? apr_pstrdup(pool_,
+                                  zeb::password_digest(SCM_DEFAULT_SHARED_SECRET, password).c_str())
+                    : nullptr;
   }
   ctx_data* ctx_ = nullptr;
 };
@@ -55,7 +65,7 @@ TEST_F(module_cache, ComparisonNeedsEveryCachedFieldEqual) {
   };
   for (const auto& c : cases) {
     ctx_->cached_username = c.cached_user;
-    ctx_->cached_password = c.cached_password;
+    ctx_->cached_password_digest = digest_of(c.cached_password);
     ctx_->repos_name = c.cached_repos;
     const cache_comparison got = compare_connection_cache(ctx_, "alice", c.password, c.repos);
     EXPECT_EQ(c.expected.okay, got.okay) << c.name;
@@ -67,22 +77,23 @@ TEST_F(module_cache, ComparisonNeedsEveryCachedFieldEqual) {
 
 TEST_F(module_cache, ClearResetsOnlyWhenAUserIsCached) {
   apr_array_header_t* roles = apr_array_make(pool_, 1, sizeof(void*));
-  ctx_->cached_password = "pw";
+  ctx_->cached_password_digest = "d";
   ctx_->repos_name = "repo1";
   ctx_->role_pbps = roles;
   ctx_->global_access_granted = PBP_VIEW_ACCESS;
   EXPECT_FALSE(clear_connection_cache(ctx_));
-  EXPECT_STREQ("pw", ctx_->cached_password);
+  EXPECT_STREQ("d", ctx_->cached_password_digest);
   EXPECT_EQ(roles, ctx_->role_pbps);
   EXPECT_EQ(PBP_VIEW_ACCESS, ctx_->global_access_granted);
 
-  cache_authenticated_user(ctx_, "alice", "pw", "repo1");
+  cache_authenticated_user(ctx_, "alice", "pw", "repo1", 0);
   EXPECT_EQ(1, ctx_->authenticated_internally);
+  EXPECT_STREQ(digest_of("pw"), ctx_->cached_password_digest);
   EXPECT_TRUE(compare_connection_cache(ctx_, "alice", "pw", "repo1").okay);
   ctx_->external_system_id = "sys";
   EXPECT_TRUE(clear_connection_cache(ctx_));
   EXPECT_EQ(nullptr, ctx_->cached_username);
-  EXPECT_EQ(nullptr, ctx_->cached_password);
+  EXPECT_EQ(nullptr, ctx_->cached_password_digest);
   EXPECT_EQ(nullptr, ctx_->repos_name);
   EXPECT_EQ(nullptr, ctx_->role_pbps);
   EXPECT_EQ(0, ctx_->authenticated_internally);
@@ -92,9 +103,42 @@ TEST_F(module_cache, ClearResetsOnlyWhenAUserIsCached) {
 
 TEST_F(module_cache, CachedUserIsCopiedIntoConnectionPool) {
   std::string user = "alice";
-  cache_authenticated_user(ctx_, user.c_str(), "pw", "repo1");
+  cache_authenticated_user(ctx_, user.c_str(), "pw", "repo1", 0);
   user[0] = 'X';
   EXPECT_STREQ("alice", ctx_->cached_username);
+}
+
+TEST_F(module_cache, PasswordIsComparedAsItsDigestUnderTheConfiguredSecret) {
+  cache_authenticated_user(ctx_, "alice", "pw", "repo1", 0);
+  // The digest is the cached form, not a password that would match.
+  EXPECT_FALSE(compare_connection_cache(ctx_, "alice", digest_of("pw"), "repo1").okay);
+  apr_hash_set(ctx_->properties_hash, kSharedSecretProperty, APR_HASH_KEY_STRING, "other");
+  EXPECT_TRUE(compare_connection_cache(ctx_, "alice", "pw", "repo1").password_differs);
+  cache_authenticated_user(ctx_, "alice", "pw", "repo1", 0);
+  EXPECT_TRUE(compare_connection_cache(ctx_, "alice", "pw", "repo1").okay);
+}
+
+TEST_F(module_cache, CacheExpiresAfterTheTimeToLive) {
+  constexpr apr_time_t kFilled = apr_time_from_sec(1000);
+  struct Case {
+    const char* name;
+    bool user_cached;
+    apr_int64_t ttl;
+    apr_time_t now;
+    bool expired;
+  } cases[] = {
+      {"within", true, 5, kFilled + apr_time_from_sec(5) - 1, false},
+      {"at the time-to-live", true, 5, kFilled + apr_time_from_sec(5), true},
+      {"long after", true, 5, kFilled + apr_time_from_sec(3600), true},
+      {"clock went back", true, 5, kFilled - 1, true},
+      {"nothing cached", false, 5, kFilled + apr_time_from_sec(3600), false},
+  };
+  for (const auto& c : cases) {
+    clear_connection_cache(ctx_);
+    if (c.user_cached) cache_authenticated_user(ctx_, "alice", "pw", "repo1", kFilled);
+    ctx_->conf.memcache_ttl = c.ttl;
+    EXPECT_EQ(c.expired, connection_cache_expired(ctx_, c.now)) << c.name;
+  }
 }
 
 TEST_F(module_cache, IsValidUserValues) {

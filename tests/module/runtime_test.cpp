@@ -6,6 +6,7 @@
 #include <string>
 
 #include "apr_pool_test.h"
+#include "runtime_lending.h"
 #include "soap_runtime_settings.h"
 
 namespace {
@@ -52,10 +53,11 @@ TEST_F(module_runtime, ProxySettings) {
        "p"},
   };
   for (const auto& c : cases) {
-    soap_.proxy_host = nullptr;
+    // What an earlier connection set on a runtime that waited for this one.
+    soap_.proxy_host = "stale";
     soap_.proxy_port = -1;
-    soap_.proxy_userid = nullptr;
-    soap_.proxy_passwd = nullptr;
+    soap_.proxy_userid = "stale";
+    soap_.proxy_passwd = "stale";
     apply_proxy_settings(&soap_, props(c.values));
     EXPECT_STREQ(c.host, soap_.proxy_host);
     EXPECT_EQ(c.port, soap_.proxy_port);
@@ -110,6 +112,47 @@ TEST_F(module_runtime, SoapActionCannotReshapeItsHeader) {
       {"tab\there\x7f", "tab?here?:ScmListener"},
   };
   for (const auto& c : cases) EXPECT_STREQ(c.action, make_soap_action(c.user, pool_));
+}
+
+TEST_F(module_runtime, TlsRuntimesAreInterchangeableOnlyUnderEqualTlsSettings) {
+  using values = std::map<std::string, std::string>;
+  const values base = {{"dwmain.integration.listener_host", "scm.example"},
+                       {"dwmain.integration.listener_ssl_cafile", "/etc/ca.pem"}};
+  const std::string key = tls_runtime_key(props(base), pool_);
+  struct Case {
+    const char* name;
+    values changes;
+    bool same;
+  } cases[] = {
+      {"port, secret and timeout",
+       {{"dwmain.integration.listener_port", "1"}, {"svn.authnz.timeout", "3"}},
+       true},
+      {"host", {{"dwmain.integration.listener_host", "other"}}, false},
+      {"CA file", {{"dwmain.integration.listener_ssl_cafile", "/etc/other.pem"}}, false},
+      {"CA directory", {{"dwmain.integration.listener_ssl_capath", "/etc/ca"}}, false},
+      {"host check", {{"dwmain.integration.listener_ssl_verify_host", "false"}}, false},
+      {"empty CA directory", {{"dwmain.integration.listener_ssl_capath", ""}}, false},
+  };
+  for (const auto& c : cases) {
+    values changed = base;
+    for (const auto& [name, value] : c.changes) changed[name] = value;
+    EXPECT_EQ(c.same, key == tls_runtime_key(props(changed), pool_)) << c.name;
+  }
+}
+
+TEST_F(module_runtime, FewTlsRuntimesWaitAndOnlyForTheirKey) {
+  // Only kept and handed back, never used: stand-ins will do.
+  char places[kIdleRuntimes + 1];
+  auto runtime = [&](std::size_t i) { return reinterpret_cast<struct soap*>(&places[i]); };
+  for (std::size_t i = 0; i <= kIdleRuntimes; ++i) {
+    EXPECT_EQ(i < kIdleRuntimes, keep_idle_runtime("a", runtime(i)));
+  }
+  EXPECT_EQ(nullptr, take_idle_runtime("b"));
+  for (std::size_t i = 0; i < kIdleRuntimes; ++i) {
+    struct soap* taken = take_idle_runtime("a");
+    EXPECT_TRUE(taken >= runtime(0) && taken < runtime(kIdleRuntimes));
+  }
+  EXPECT_EQ(nullptr, take_idle_runtime("a"));
 }
 
 }  // namespace
