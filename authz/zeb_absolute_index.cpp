@@ -59,7 +59,7 @@ uint32_t absolute_index::find(uint32_t parent, const char* text, size_t name, si
                           ? slot.name_length == name_length &&
                                 std::memcmp(slot.name, text + name, name_length) == 0
                           : slot.name_length == 255 &&
-                                std::memcmp(slot.path + name, text + name, name_length) == 0;
+                                std::memcmp(slot.path() + name, text + name, name_length) == 0;
     if (same) return static_cast<uint32_t>(at + 1);
   }
 }
@@ -69,11 +69,11 @@ absolute_index::slot_t* absolute_index::make_slots(size_t capacity, apr_pool_t* 
   return reinterpret_cast<slot_t*>((raw + alignof(slot_t) - 1) & ~(alignof(slot_t) - 1));
 }
 
-void absolute_index::grow(apr_pool_t* pool) {
+void absolute_index::rehash(slot_t* to, size_t capacity) {
   const size_t old_capacity = mask_ + 1;
   slot_t* old = slots_;
-  slots_ = make_slots(old_capacity * 2, pool);
-  mask_ = old_capacity * 2 - 1;
+  slots_ = to;
+  mask_ = capacity - 1;
   std::vector<uint32_t> moved(old_capacity, 0);
   for (size_t i = 0; i < old_capacity; ++i) {
     if (old[i].length == 0) continue;
@@ -89,12 +89,17 @@ void absolute_index::grow(apr_pool_t* pool) {
   }
 }
 
-uint32_t absolute_index::insert(uint32_t parent, const char* text, size_t name, size_t end,
-                                apr_pool_t* pool) {
+void absolute_index::grow() {
+  std::vector<slot_t> bigger((mask_ + 1) * 2, slot_t{});
+  rehash(bigger.data(), bigger.size());
+  building_.swap(bigger);
+}
+
+uint32_t absolute_index::insert(uint32_t parent, const char* text, size_t name, size_t end) {
   if (const uint32_t found = find(parent, text, name, end)) return found;
   // At most half full, so that misses end soon.
   if ((used_ + 1) * 2 > mask_ + 1) {
-    grow(pool);
+    grow();
     // The parent moved with its slot; find it again by its own path.
     if (parent != 0) parent = find_path(text, name - 1);
   }
@@ -114,7 +119,7 @@ uint32_t absolute_index::insert(uint32_t parent, const char* text, size_t name, 
     std::memcpy(slot.name, text + name, name_length);
   } else {
     slot.name_length = 255;
-    slot.path = text;
+    slot.set_path(text);
   }
   ++used_;
   return static_cast<uint32_t>(at + 1);
@@ -137,46 +142,67 @@ absolute_index* absolute_index::build(const apr_array_header_t* list, apr_pool_t
   auto* index = new (apr_palloc(pool, sizeof(absolute_index))) absolute_index();
   index->list_ = list;
   index->count_ = list->nelts;
-  // Room for every entry at most half full; directories above them grow it.
+  // Built in scratch memory, as the directories above the entries make it
+  // grow, and moved into the pool at its final size: a role keeps no
+  // outgrown tables.
   size_t capacity = 8;
   while (capacity < static_cast<size_t>(list->nelts) * 2) capacity *= 2;
+  index->building_.assign(capacity, slot_t{});
   index->mask_ = capacity - 1;
-  index->slots_ = make_slots(capacity, pool);
+  index->slots_ = index->building_.data();
+  const bool filled = index->fill(list);
+  if (!filled) {
+    std::vector<slot_t>().swap(index->building_);
+    return nullptr;
+  }
+  // Kept at most three quarters full: a role's index is its largest part,
+  // and a hit still costs about two probes on the same cache lines.
+  size_t final_capacity = 8;
+  while (final_capacity * 3 < (index->used_ + 1) * 4) final_capacity *= 2;
+  index->rehash(make_slots(final_capacity, pool), final_capacity);
+  std::vector<slot_t>().swap(index->building_);
+  return index;
+}
 
+size_t absolute_index::footprint() const {
+  return sizeof(absolute_index) + (mask_ + 2) * sizeof(slot_t);
+}
+
+bool absolute_index::fill(const apr_array_header_t* list) {
   for (int i = 0; i < list->nelts; ++i) {
     const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
-    if (item == nullptr || item->path == nullptr) return nullptr;
-    if (item->permission < PBP_NO_ACCESS || item->permission > PBP_COMMIT_ACCESS) return nullptr;
-    if (item->permission < index->lowest_) index->lowest_ = item->permission;
+    if (item == nullptr || item->path == nullptr) return false;
+    if (item->permission < PBP_NO_ACCESS || item->permission > PBP_COMMIT_ACCESS) return false;
+    if (item->permission < lowest_) lowest_ = item->permission;
     // Relative entries never cover a path that begins with '/'.
     const char* path = item->path;
     if (path[0] != '/') continue;
-    if (!is_plain_absolute(path)) return nullptr;
+    if (!is_plain_absolute(path)) return false;
     if (path[1] == '\0') {
-      index->root_ = {0, item->permission};
+      root_ = {0, item->permission};
       continue;
     }
-    index->any_below_root_ = true;
+    any_below_root_ = true;
     const size_t length = std::strlen(path);
-    if (length >= (size_t{1} << 31)) return nullptr;
+    if (length >= (size_t{1} << 31)) return false;
     uint32_t slot = 0;
     int depth = 0;
     for (size_t name = 1; name < length;) {
       const char* slash = static_cast<const char*>(std::memchr(path + name, '/', length - name));
       const size_t end = slash != nullptr ? static_cast<size_t>(slash - path) : length;
-      slot = index->insert(slot, path, name, end, pool);
+      slot = insert(slot, path, name, end);
       ++depth;
-      if (end < length) index->slots_[slot - 1].has_below = true;
+      if (end < length) slots_[slot - 1].has_below = true;
       name = end + 1;
     }
-    if (depth > 127) return nullptr;  // depths are kept in a byte
-    slot_t& own = index->slots_[slot - 1];
-    if (own.permission >= 0) return nullptr;  // processing merges paths: foreign data
+    if (depth > 127) return false;  // depths are kept in a byte
+    slot_t& own = slots_[slot - 1];
+    if (own.permission >= 0) return false;  // processing merges paths: foreign data
     own.permission = static_cast<int8_t>(item->permission);
     own.depth = static_cast<int8_t>(depth);
-    if (length > index->longest_) index->longest_ = length;
+    if (length > longest_) longest_ = length;
   }
-  return index;
+  return true;
 }
 
 // Walks the path's prefixes that end at a boundary, shortest first, while

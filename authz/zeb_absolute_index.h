@@ -12,6 +12,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 #include "zeb_authorizer.h"
 #include "zeb_scanned_path.h"
@@ -46,10 +48,14 @@ class absolute_index {
   // The lowest permission of the entries; commit when there is none.
   pbp_access_t lowest() const { return lowest_; }
 
+  // Bytes the index holds.
+  size_t footprint() const;
+
  private:
   static constexpr size_t kInline = 12;
 
-  // Two slots to a cache line.
+  // Two slots to a cache line: the name's bytes follow the small fields
+  // directly, so a long name's path pointer is kept in them too.
   struct alignas(32) slot_t {
     uint64_t hash;
     uint32_t parent;  // slot index + 1 of the path without its last component; 0: the root
@@ -58,25 +64,38 @@ class absolute_index {
     int8_t permission;    // -1: only a directory above entries
     bool has_below;       // some entry lies below this path
     uint8_t name_length;  // of the last component; 255: longer, compared through path
-    union {
-      char name[kInline];  // the last component, when it fits
-      const char* path;    // else the whole path, owned by the list's item
-    };
+    // The last component when it fits, else the whole path (owned by the
+    // list's item) as a pointer.
+    char name[kInline];
+
+    const char* path() const {
+      const char* path;
+      std::memcpy(&path, name, sizeof path);
+      return path;
+    }
+    void set_path(const char* path) { std::memcpy(name, &path, sizeof path); }
   };
+  static_assert(sizeof(slot_t) == 32 && sizeof(const char*) <= kInline);
 
   // The slot of the prefix of text that ends at end and whose last
   // component begins at name, below the slot parent; 0 when there is none.
   uint32_t find(uint32_t parent, const char* text, size_t name, size_t end) const;
   // Finds or makes that slot (the path lives as long as the index).
-  uint32_t insert(uint32_t parent, const char* text, size_t name, size_t end, apr_pool_t* pool);
+  uint32_t insert(uint32_t parent, const char* text, size_t name, size_t end);
   // The slot of the canonical path [path, path + length), or 0.
   uint32_t find_path(const char* path, size_t length) const;
-  // Doubles the table, keeping every slot's parent.
-  void grow(apr_pool_t* pool);
+  // Adds the list's entries; false when one is not of the form the lookup
+  // relies on.
+  bool fill(const apr_array_header_t* list);
+  // Moves every slot into to, of capacity slots, keeping every slot's parent.
+  void rehash(slot_t* to, size_t capacity);
+  // Doubles the scratch table.
+  void grow();
   static slot_t* make_slots(size_t capacity, apr_pool_t* pool);
 
   const apr_array_header_t* list_ = nullptr;
   int count_ = 0;
+  std::vector<slot_t> building_;  // the table while it is built
   slot_t* slots_ = nullptr;
   size_t mask_ = 0;
   size_t used_ = 0;

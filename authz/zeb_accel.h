@@ -1,5 +1,7 @@
-// Lookup data that processing attaches to the items it makes, so decisions
-// need neither a scan of the absolute list nor a translation per wildcard.
+// Lookup data that processing attaches to the first item of each list it
+// makes, so decisions need neither a scan of the absolute list nor a
+// translation per wildcard. The other items carry none: a role keeps one
+// copy of what serves all its items.
 #ifndef ZEB_ACCEL_H
 #define ZEB_ACCEL_H
 
@@ -7,18 +9,14 @@
 
 namespace zeb {
 class absolute_index;
-class compiled_wildcard;
 class wildcard_set;
 }  // namespace zeb
 
 struct zeb_pbp_accel {
   // The item this data was made for; a copied item does not use it.
   const pbp_item_t* owner;
-  // Absolute items: the role's index and the depth of the item's path.
+  // The role's index of its absolute list, or its set of wildcards.
   const zeb::absolute_index* index;
-  int depth;
-  // Wildcard items: the precompiled pattern and the role's wildcard set.
-  const zeb::compiled_wildcard* wildcard;
   const zeb::wildcard_set* wildcards;
 };
 

@@ -81,10 +81,13 @@ pbp_item_t* make_item(const char* path, size_t length, pbp_access_t permission, 
   return item;
 }
 
-zeb_pbp_accel* attach_accel(pbp_item_t* item, apr_pool_t* pool) {
+// The lookup data of a list hangs from its first item.
+zeb_pbp_accel* attach_accel(apr_array_header_t* list, apr_pool_t* pool) {
+  if (list->nelts == 0) return nullptr;
+  pbp_item_t* first = APR_ARRAY_IDX(list, 0, pbp_item_t*);
   auto* accel = static_cast<zeb_pbp_accel*>(apr_pcalloc(pool, sizeof(zeb_pbp_accel)));
-  accel->owner = item;
-  item->accel = accel;
+  accel->owner = first;
+  first->accel = accel;
   return accel;
 }
 
@@ -157,22 +160,28 @@ bool absolute_path_of(const char* canonical, std::string_view& path) {
   return false;
 }
 
-void index_wildcard_list(apr_array_header_t* list, apr_pool_t* pool) {
-  const zeb::wildcard_set* set = zeb::wildcard_set::build(list, pool);
-  for (int i = 0; i < list->nelts; ++i) {
-    // Processing made every accel of this list, so it may complete them.
-    const_cast<zeb_pbp_accel*>(APR_ARRAY_IDX(list, i, pbp_item_t*)->accel)->wildcards = set;
+// Room for count more entries at once, so that a large role leaves no
+// outgrown copies of its lists in the pool.
+void reserve(apr_array_header_t* list, size_t count, apr_pool_t* pool) {
+  const size_t wanted = static_cast<size_t>(list->nelts) + count;
+  if (wanted <= static_cast<size_t>(list->nalloc)) return;
+  auto* elts = static_cast<char*>(apr_palloc(pool, wanted * list->elt_size));
+  if (list->nelts > 0) std::memcpy(elts, list->elts, list->nelts * list->elt_size);
+  list->elts = elts;
+  list->nalloc = static_cast<int>(wanted);
+}
+
+void index_wildcard_list(apr_array_header_t* list,
+                         const std::vector<const zeb::compiled_wildcard*>& compiled,
+                         apr_pool_t* pool) {
+  if (zeb_pbp_accel* accel = attach_accel(list, pool)) {
+    accel->wildcards = zeb::wildcard_set::build(list, compiled, pool);
   }
 }
 
-// ranked holds the list's items in list order, with their depths.
-void index_absolute_list(apr_array_header_t* list, const std::vector<ranked_item_t>& ranked,
-                         apr_pool_t* pool) {
-  const zeb::absolute_index* index = zeb::absolute_index::build(list, pool);
-  for (const ranked_item_t& entry : ranked) {
-    zeb_pbp_accel* accel = attach_accel(entry.item, pool);
-    accel->index = index;
-    accel->depth = static_cast<int>(entry.depth);
+void index_absolute_list(apr_array_header_t* list, apr_pool_t* pool) {
+  if (zeb_pbp_accel* accel = attach_accel(list, pool)) {
+    accel->index = zeb::absolute_index::build(list, pool);
   }
 }
 
@@ -186,6 +195,8 @@ void populate_rolepaths_pbps(char** raw_pbps, int num_raw_pbps,
                              pbp_access_t* role_global_access, apr_pool_t* pool) {
   pbp_access_t global = PBP_COMMIT_ACCESS;
   absolute_table_t table(raw_pbps != nullptr && num_raw_pbps > 0 ? num_raw_pbps : 0);
+  std::vector<pbp_item_t*> wildcard_items;
+  std::vector<const zeb::compiled_wildcard*> compiled;
   apr_pool_t* scratch = svn_pool_create(pool);
   for (int i = 0; raw_pbps != nullptr && i < num_raw_pbps; ++i) {
     const char* raw = raw_pbps[i];
@@ -208,8 +219,8 @@ void populate_rolepaths_pbps(char** raw_pbps, int num_raw_pbps,
       continue;
     }
     pbp_item_t* item = make_item(canonical, std::strlen(canonical), permission, pool);
-    attach_accel(item, pool)->wildcard = zeb::compiled_wildcard::compile(item->path, pool);
-    APR_ARRAY_PUSH(unsorted_wildcard_pbps, pbp_item_t*) = item;
+    compiled.push_back(zeb::compiled_wildcard::compile(item->path, pool));
+    wildcard_items.push_back(item);
     global = lower_of(global, permission);
   }
   svn_pool_destroy(scratch);
@@ -223,11 +234,15 @@ void populate_rolepaths_pbps(char** raw_pbps, int num_raw_pbps,
   if (!ranked.empty()) {
     std::qsort(ranked.data(), ranked.size(), sizeof(ranked_item_t), comparison_func);
   }
+  reserve(unsorted_wildcard_pbps, wildcard_items.size(), pool);
+  for (pbp_item_t* item : wildcard_items)
+    APR_ARRAY_PUSH(unsorted_wildcard_pbps, pbp_item_t*) = item;
+  reserve(sorted_absolute_pbps, ranked.size(), pool);
   for (const ranked_item_t& entry : ranked) {
     APR_ARRAY_PUSH(sorted_absolute_pbps, pbp_item_t*) = entry.item;
   }
-  index_absolute_list(sorted_absolute_pbps, ranked, pool);
-  index_wildcard_list(unsorted_wildcard_pbps, pool);
+  index_absolute_list(sorted_absolute_pbps, pool);
+  index_wildcard_list(unsorted_wildcard_pbps, compiled, pool);
   *role_global_access = global;
 }
 

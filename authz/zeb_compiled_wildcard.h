@@ -1,10 +1,14 @@
-// A wildcard pattern compiled once when its role is processed. A clean-up on
-// the pool that holds the role's lists frees the compiled code.
+// A wildcard pattern prepared once when its role is processed: what rules a
+// path out cheaply, and the compiled expression, made on the first run that
+// needs it. Processed roles may be shared by threads, so a wildcard is
+// matched by any number of them at once; a clean-up on the pool that holds
+// the role's lists frees the compiled code.
 #ifndef ZEB_COMPILED_WILDCARD_H
 #define ZEB_COMPILED_WILDCARD_H
 
 #include <apr_pools.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -17,19 +21,17 @@ class compiled_wildcard {
  public:
   // Never null; a pattern that zeb_matcher_match rejects yields a wildcard
   // that matches nothing, one that does not compile a wildcard whose runs
-  // fail.
+  // fail. pattern must live as long as pool.
   static compiled_wildcard* compile(const char* pattern, apr_pool_t* pool);
 
   // The score zeb_matcher_match would report for path, kNoMatch where it
-  // would report no match, or kMatchFailed where the library gives up. Uses
-  // the per-wildcard match data, so one wildcard must not be matched by two
-  // threads at once.
+  // would report no match, or kMatchFailed where the library gives up.
   int match(const scanned_path_t& path) const;
 
   // Byte pairs (see pair_signature) that every matching path contains.
   uint64_t needs() const { return needs_; }
   // No match scores more than this; -1 when only the path's depth bounds it.
-  int max_score() const { return parts_.max_score; }
+  int max_score() const { return max_score_; }
   // True when match() gives every path below the canonical absolute path
   // (of depth components) the outcome it gives path itself: a pattern
   // without "**" decides on as many components as it has, and no path below
@@ -40,16 +42,27 @@ class compiled_wildcard {
   // a "**" takes one of the path's.
   int min_depth() const { return min_depth_; }
 
+  // Bytes this wildcard holds beyond its pattern, its code included once
+  // compiled (an estimate of it before).
+  size_t footprint() const;
+
  private:
   static apr_status_t release(void* self);
+  // The compiled expression, made by whichever thread needs it first; null
+  // when it cannot be made.
+  const pcre2_code* code() const;
 
-  literal_parts_t parts_{{}, {}, -1};
+  const char* pattern_ = nullptr;
+  // The literal prefix, then each inner literal, each ended by a NUL.
+  const char* literals_ = nullptr;
+  uint32_t literals_size_ = 0;
+  uint32_t prefix_size_ = 0;
   uint64_t needs_ = 0;
+  int max_score_ = -1;
   int min_depth_ = 1 << 30;
-  bool valid_ = false;          // false: matches nothing
-  pcre2_code* code_ = nullptr;  // null in a valid wildcard: every run fails
-  pcre2_match_data* data_ = nullptr;
-  bool jit_ = false;
+  bool valid_ = false;  // false: matches nothing
+  mutable std::atomic<pcre2_code*> code_{nullptr};
+  mutable std::atomic<bool> uncompilable_{false};
 };
 
 }  // namespace zeb

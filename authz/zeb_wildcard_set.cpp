@@ -3,22 +3,23 @@
 #include <algorithm>
 #include <new>
 
-#include "zeb_accel.h"
-
 namespace zeb {
 
-wildcard_set* wildcard_set::build(const apr_array_header_t* list, apr_pool_t* pool) {
+wildcard_set* wildcard_set::build(const apr_array_header_t* list,
+                                  const std::vector<const compiled_wildcard*>& compiled,
+                                  apr_pool_t* pool) {
+  if (compiled.size() != static_cast<size_t>(list->nelts)) return nullptr;
   auto* set = new (apr_palloc(pool, sizeof(wildcard_set))) wildcard_set();
   set->list_ = list;
   set->count_ = static_cast<size_t>(list->nelts);
   set->entries_ = static_cast<entry_t*>(apr_palloc(pool, sizeof(entry_t) * (set->count_ + 1)));
   for (size_t i = 0; i < set->count_; ++i) {
     const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
-    if (item == nullptr || item->accel == nullptr || item->accel->wildcard == nullptr ||
-        item->permission < PBP_NO_ACCESS || item->permission > PBP_COMMIT_ACCESS) {
+    const compiled_wildcard* wildcard = compiled[i];
+    if (item == nullptr || wildcard == nullptr || item->permission < PBP_NO_ACCESS ||
+        item->permission > PBP_COMMIT_ACCESS) {
       return nullptr;
     }
-    const compiled_wildcard* wildcard = item->accel->wildcard;
     set->entries_[i] = {wildcard->needs(), wildcard->max_score(), wildcard->min_depth(),
                         item->permission, wildcard};
     set->lowest_ = std::min(set->lowest_, item->permission);
@@ -36,6 +37,12 @@ wildcard_set* wildcard_set::build(const apr_array_header_t* list, apr_pool_t* po
         set->entries_);
   }
   return set;
+}
+
+size_t wildcard_set::footprint() const {
+  size_t bytes = sizeof(wildcard_set) + sizeof(entry_t) * (count_ + 1);
+  for (size_t i = 0; i < count_; ++i) bytes += entries_[i].wildcard->footprint();
+  return bytes;
 }
 
 }  // namespace zeb

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "zeb_authorizer.h"
 #include "zeb_compiled_wildcard.h"
@@ -25,9 +26,11 @@ class wildcard_set {
     const compiled_wildcard* wildcard;
   };
 
-  // The set for a processed wildcard list whose items all carry their
-  // compiled wildcard, or null when some item does not.
-  static wildcard_set* build(const apr_array_header_t* list, apr_pool_t* pool);
+  // The set for a processed wildcard list and the compiled wildcards of its
+  // items, in list order; null when they do not correspond.
+  static wildcard_set* build(const apr_array_header_t* list,
+                             const std::vector<const compiled_wildcard*>& compiled,
+                             apr_pool_t* pool);
 
   // True when this set was built for exactly this list.
   bool serves(const apr_array_header_t* list) const {
@@ -41,6 +44,9 @@ class wildcard_set {
 
   // The lowest permission of the entries; commit when there is none.
   pbp_access_t lowest() const { return lowest_; }
+
+  // Bytes the set and its wildcards hold, patterns left out.
+  size_t footprint() const;
 
  private:
   const apr_array_header_t* list_ = nullptr;
