@@ -57,6 +57,16 @@ const char* AuthnzZEBMemcacheTTL_cmd(cmd_parms* cmd, void* config, const char* a
                             cmd->pool);
 }
 
+// One cache per process serves every location, so its size is set once, at
+// the top level of the main server.
+const char* AuthnzZEBRoleCacheSize_cmd(cmd_parms* cmd, void*, const char* arg) {
+  if (const char* err = ap_check_cmd_context(cmd, GLOBAL_ONLY)) return err;
+  apr_size_t bytes = 0;
+  if (const char* err = parse_role_cache_size(arg, &bytes, cmd->pool)) return err;
+  set_role_cache_limit(bytes);
+  return nullptr;
+}
+
 // httpd's C++ view of command handlers is a function without parameters;
 // httpd calls them back with the parameters TAKE1 or TAKE_ARGV gives. The cast goes
 // through void (*)(), the type compilers accept as any function's.
@@ -78,6 +88,9 @@ const command_rec authnz_zeb_cmds[] = {
      TAKE_ARGV, "Memcached server HOST:PORT for internal cache" ZEB_WHERE},
     {"AuthnzZEBMemcacheTTL", handler(AuthnzZEBMemcacheTTL_cmd), nullptr, ACCESS_CONF, TAKE1,
      "Memcached server cache expire time in seconds" ZEB_WHERE},
+    {"AuthnzZEBRoleCacheSize", handler(AuthnzZEBRoleCacheSize_cmd), nullptr, RSRC_CONF, TAKE1,
+     "Megabytes of processed roles each httpd process keeps for later connections (main "
+     "server, outside any section)"},
     {nullptr, nullptr, nullptr, 0, RAW_ARGS, nullptr}};
 
 // "AuthBasicProvider zeb": mod_auth_basic hands the credentials to the same
@@ -89,6 +102,8 @@ const authn_provider zeb_authn_provider = {&zeb_check_password, nullptr};
 // it up only later, while it reads its directives.
 int authnz_zeb_pre_config(apr_pool_t* pconf, apr_pool_t*, apr_pool_t*) {
   take_over_subreq_bypass(pconf);
+  // A restart whose configuration drops the directive is back at the default.
+  set_role_cache_limit(kDefaultRoleCacheMegabytes * 1024 * 1024);
   return OK;
 }
 

@@ -32,6 +32,15 @@ void* create_authnz_zeb_dir_config(apr_pool_t* p, char* dir);
 // directive's error text, allocated in pool, and *ttl untouched.
 const char* parse_memcache_ttl(const char* arg, apr_int64_t* ttl, apr_pool_t* pool);
 
+// The process-wide cache of processed role sets (AuthnzZEBRoleCacheSize):
+// its size in bytes, one value for the whole server.
+inline constexpr apr_size_t kDefaultRoleCacheMegabytes = 32;
+apr_size_t role_cache_limit();
+void set_role_cache_limit(apr_size_t bytes);
+// Reads the directive's argument, whole megabytes from 0 to 65536, into
+// *bytes; an error text allocated in pool when it is anything else.
+const char* parse_role_cache_size(const char* arg, apr_size_t* bytes, apr_pool_t* pool);
+
 int check_user(request_rec* r);
 int check_access(request_rec* r);
 int zeb_subreq_bypass(request_rec* r, const char* repos_path, const char* repos_name);

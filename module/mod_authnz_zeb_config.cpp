@@ -13,6 +13,12 @@ namespace {
 // memcached reads a larger expiry as an absolute Unix time, and 0 as never.
 constexpr apr_int64_t kMaxRelativeTtl = 2592000;
 
+constexpr apr_size_t kMegabyte = 1024 * 1024;
+constexpr apr_size_t kMaxRoleCacheMegabytes = 65536;
+
+// Set while the configuration is read, before httpd starts its children.
+apr_size_t role_cache_bytes = kDefaultRoleCacheMegabytes * kMegabyte;
+
 }  // namespace
 
 void* create_authnz_zeb_dir_config(apr_pool_t* p, char* dir) {
@@ -40,5 +46,27 @@ const char* parse_memcache_ttl(const char* arg, apr_int64_t* ttl, apr_pool_t* po
                         arg, kMaxRelativeTtl);
   }
   *ttl = value;
+  return nullptr;
+}
+
+apr_size_t role_cache_limit() {
+  return role_cache_bytes;
+}
+
+void set_role_cache_limit(apr_size_t bytes) {
+  role_cache_bytes = bytes;
+}
+
+const char* parse_role_cache_size(const char* arg, apr_size_t* bytes, apr_pool_t* pool) {
+  const char* end = arg + std::strlen(arg);
+  std::uint32_t megabytes = 0;
+  const auto [stop, ec] = std::from_chars(arg, end, megabytes);
+  if (ec != std::errc() || stop != end || megabytes > kMaxRoleCacheMegabytes) {
+    return apr_psprintf(pool,
+                        "AuthnzZEBRoleCacheSize '%s' is not a whole number of megabytes from 0 "
+                        "to %lu",
+                        arg, static_cast<unsigned long>(kMaxRoleCacheMegabytes));
+  }
+  *bytes = megabytes * kMegabyte;
   return nullptr;
 }

@@ -43,7 +43,9 @@ std::shared_ptr<const role_set> role_set::make(const apr_array_header_t* retriev
 
 role_set::role_set(apr_pool_t* pool, apr_array_header_t* roles, std::vector<std::string> notes)
     : pool_(pool), roles_(roles), notes_(std::move(notes)) {
-  for (int i = 0; i < roles_->nelts && global_ < PBP_COMMIT_ACCESS; ++i) {
+  // Every role, also after one that gives commit: no reader ever finds a
+  // role still to be processed, which would write into a shared set.
+  for (int i = 0; i < roles_->nelts; ++i) {
     auto* role = APR_ARRAY_IDX(roles_, i, role_processed_pbps_t*);
     ensure_processed_pbps(role, pool_);
     if (role->role_global_access > global_) global_ = role->role_global_access;

@@ -34,9 +34,8 @@ struct role_set_key {
 // A 128-bit digest of a stored role-paths value: equal values, equal roles.
 std::string role_record_digest(const char* value, size_t length);
 
-// One user's roles in one repository, processed when the set is made (in
-// order, until one gives commit: the roles after it are never consulted) and
-// never changed afterwards, so any number of threads read it at once.
+// One user's roles in one repository, all processed when the set is made
+// and never changed afterwards, so any number of threads read it at once.
 class role_set {
  public:
   // The set of the retrieved roles (zeb_role_t*) in a pool of its own.

@@ -5,7 +5,12 @@
 #include <apr_strings.h>
 #include <http_log.h>
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "context_setup.h"
+#include "role_cache.h"
 #include "role_paths_record.h"
 #include "role_screening.h"
 #include "role_store.h"
@@ -100,13 +105,26 @@ int status_of_call(int rc) {
   return rc == SOAP_OK ? 0 : zeb::status_of(service_outcome(rc));
 }
 
-// A role without a usable PBP grants nothing, so it is left out; every
-// string that cannot be used is named so that an administrator can mend it.
-apr_array_header_t* usable_roles_of(const apr_array_header_t* pbps_with_roles, request_rec* r,
-                                    apr_pool_t* pool) {
-  auto report = [r](const char* role_id, const char* pbp, zeb_pbp_verdict_t verdict) {
-    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "Role '%s' holds an unusable PBP '%s' (%s)",
-                  role_id ? role_id : "(unknown)", pbp, zeb_pbp_verdict_text(verdict));
+// The processed role sets of this process, shared by its connections; made
+// on first use, after the configuration has set the limit, and kept until
+// the process ends.
+zeb::role_cache& process_role_cache() {
+  static auto* cache = new zeb::role_cache(role_cache_limit());
+  return *cache;
+}
+
+// The set of the retrieved roles. A role without a usable PBP grants
+// nothing, so it is left out; every string that cannot be used is named so
+// that an administrator can mend it, also by later loads that find the set.
+std::shared_ptr<const zeb::role_set> make_role_set(const apr_array_header_t* pbps_with_roles,
+                                                   request_rec* r, apr_pool_t* pool) {
+  std::vector<std::string> notes;
+  auto report = [r, &notes](const char* role_id, const char* pbp, zeb_pbp_verdict_t verdict) {
+    const char* note =
+        apr_psprintf(r->pool, "Role '%s' holds an unusable PBP '%s' (%s)",
+                     role_id ? role_id : "(unknown)", pbp, zeb_pbp_verdict_text(verdict));
+    ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "%s", note);
+    notes.emplace_back(note);
   };
   apr_array_header_t* usable = usable_roles(pbps_with_roles, report, pool);
   if (usable->nelts < pbps_with_roles->nelts && APLOGrdebug(r)) {
@@ -114,7 +132,71 @@ apr_array_header_t* usable_roles_of(const apr_array_header_t* pbps_with_roles, r
                   "%d of %d roles hold no usable PBP; they grant nothing",
                   pbps_with_roles->nelts - usable->nelts, pbps_with_roles->nelts);
   }
-  return usable;
+  return zeb::role_set::make(usable, std::move(notes));
+}
+
+// The set of a stored value: kept in the process's cache, or made from the
+// value, which is read only then. Null when the value does not parse whole
+// (a miss: the service's answer replaces it) or memory is exhausted.
+std::shared_ptr<const zeb::role_set> set_of_value(zeb::role_set_key& key, const char* value,
+                                                  apr_size_t length, request_rec* r,
+                                                  apr_pool_t* pool) {
+  key.digest = zeb::role_record_digest(value, length);
+  bool hit = false;
+  auto set = process_role_cache().obtain(
+      key,
+      [&]() -> std::shared_ptr<const zeb::role_set> {
+        apr_array_header_t* pbps_with_roles =
+            apr_array_make(pool, kInitialRoles, sizeof(zeb_role_t*));
+        if (!zeb_role_paths_read_value(value, static_cast<int64_t>(length), pbps_with_roles,
+                                       pool)) {
+          return nullptr;
+        }
+        return make_role_set(pbps_with_roles, r, pool);
+      },
+      &hit);
+  if (set != nullptr && hit) {
+    for (const std::string& note : set->notes()) {
+      ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "%s", note.c_str());
+    }
+  }
+  return set;
+}
+
+// The set of a service answer, keyed by the value that stores it: the same
+// answer read back from memcached later finds it.
+std::shared_ptr<const zeb::role_set> set_of_answer(zeb::role_set_key& key,
+                                                   const apr_array_header_t* pbps_with_roles,
+                                                   request_rec* r, apr_pool_t* pool) {
+  serialize_ctx_t* value = serialize_init(nullptr, 0);
+  for (int i = 0; value != nullptr && i < pbps_with_roles->nelts; ++i) {
+    const zeb_role_t* role = APR_ARRAY_IDX(pbps_with_roles, i, const zeb_role_t*);
+    serialize_update(role->repoRoleId,
+                     reinterpret_cast<const char* const*>(role->repoPathAndPerm->elts),
+                     role->repoPathAndPerm->nelts, value);
+  }
+  std::shared_ptr<const zeb::role_set> set;
+  if (serialize_is_storable(value)) {
+    set = set_of_value(key, value->buffer, static_cast<apr_size_t>(value->size), r, pool);
+  } else {
+    // No value stands for this answer (a role id too long to store, say):
+    // its set serves this connection alone.
+    set = make_role_set(pbps_with_roles, r, pool);
+  }
+  serialize_destroy(value);
+  return set;
+}
+
+// Keeps the set alive while the pool lives.
+void hold_in(apr_pool_t* pool, std::shared_ptr<const zeb::role_set> set) {
+  auto* held = new std::shared_ptr<const zeb::role_set>(std::move(set));
+  apr_pool_cleanup_register(
+      pool, held,
+      [](void* data) -> apr_status_t {
+        delete static_cast<std::shared_ptr<const zeb::role_set>*>(data);
+        return APR_SUCCESS;
+      },
+      apr_pool_cleanup_null);
 }
 
 }  // namespace
@@ -139,23 +221,36 @@ int get_pbps(apr_array_header_t** pbps_with_roles, ctx_data* ctx, request_rec* r
 int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec*,
                    const char* repos_name, apr_pool_t* temp_pool) {
   const char* user_key = get_memcache_user_key(ctx, repos_name, temp_pool);
-  apr_array_header_t* pbps_with_roles =
-      apr_array_make(temp_pool, kInitialRoles, sizeof(zeb_role_t*));
+  zeb::role_set_key key{std::string(ctx->scm_listener_url ? ctx->scm_listener_url : "") + '\n' +
+                            (ctx->external_system_id ? ctx->external_system_id : ""),
+                        repos_name ? repos_name : "",
+                        ctx->cached_username ? ctx->cached_username : "",
+                        {}};
   char* value = nullptr;
   apr_size_t length = 0;
-  // A value that does not parse whole is a miss: the service's answer
-  // replaces it.
-  if (context_cache_fetch(ctx, user_key, &value, &length, temp_pool) == APR_SUCCESS &&
-      zeb_role_paths_read_value(value, static_cast<int64_t>(length), pbps_with_roles, temp_pool)) {
+  std::shared_ptr<const zeb::role_set> set;
+  if (context_cache_fetch(ctx, user_key, &value, &length, temp_pool) == APR_SUCCESS) {
+    set = set_of_value(key, value, length, r, temp_pool);
+  }
+  if (set != nullptr) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Fetched getRolePaths()/getRolePathsList() API response from memcached");
   } else {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Unable to fetch getRolePaths()/getRolePathsList() API response from "
                   "memcached; contacting Brimstack");
+    apr_array_header_t* pbps_with_roles = nullptr;
     if (int rc = get_pbps(&pbps_with_roles, ctx, r, repos_name, temp_pool); rc != 0) return rc;
+    set = set_of_answer(key, pbps_with_roles, r, temp_pool);
+    if (set == nullptr) {
+      ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Unable to keep the roles of user '%s'",
+                    key.user.c_str());
+      return HTTP_INTERNAL_SERVER_ERROR;
+    }
   }
-  ctx->role_pbps =
-      make_role_store(usable_roles_of(pbps_with_roles, r, temp_pool), ctx->role_store_pool);
+  // Every role of a set is processed; the connection only reads them.
+  ctx->role_pbps = const_cast<apr_array_header_t*>(set->roles());
+  ctx->global_access_granted = set->global_access();
+  hold_in(ctx->role_store_pool, std::move(set));
   return OK;
 }

@@ -8,8 +8,10 @@
 
 #include "connection_context.h"
 
-// Fills ctx->role_pbps for repos_name in ctx->role_store_pool; scratch
-// memory comes from temp_pool.
+// Sets ctx->role_pbps and ctx->global_access_granted for repos_name from a
+// processed role set of the process, shared with every connection that loads
+// the same stored value; ctx->role_store_pool holds the set while it lives.
+// Scratch memory comes from temp_pool.
 // OK, or the status of a service failure with the store left absent.
 int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
                    const char* repos_name, apr_pool_t* temp_pool);
