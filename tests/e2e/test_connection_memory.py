@@ -1,7 +1,8 @@
 """A long keep-alive connection does not grow with changes of user: what a
 change replaces (role store, processed permissions, compiled wildcards,
 fetched values) is freed. An idle connection keeps no service runtime and no
-memcached client."""
+memcached client. Connections of one user share the processed roles that
+their httpd process holds."""
 
 import os
 import resource
@@ -84,3 +85,56 @@ def test_held_connections_cost_little_once_answers_are_cached(request, deploymen
     assert zeb.brimstack.counters().get("isValidUser", 0) == 1
     assert with_module - plain < 64 * 1024, "the module's share is %d KiB per connection" % (
         (with_module - plain) // 1024)
+
+
+# A large role: two thirds absolute PBPs, one third wildcard ones, in short
+# paths so that memcached (1 MB items) keeps the value.
+LARGE_ROLE = ["view:/"] + [
+    "%s:/p%02d/m%d/f%d.c" % (("view", "commit", "none")[i % 3], i % 40, i % 10, i)
+    for i in range(13333)] + [
+    "%s:/p%02d/b%d/*/**/*.c" % (("commit", "none")[i % 2], i % 40, i) for i in range(6666)]
+SMALL_ROLE = ["view:/", "commit:/trunk", "none:/trunk/secret", "view:/p01/**", "none:/**/*.key"]
+WARM_UP = 48
+CONNECTIONS = 6
+
+
+def _growth_by_connections(zeb, user):
+    """What CONNECTIONS new keep-alive connections of user add to httpd's
+    children, once every worker thread has served the user."""
+    pid = zeb.httpd.process.pid
+    for _ in range(WARM_UP):
+        client = zeb.client()
+        assert client.request("/svn/repo1/", user, user + "pw").status == 200
+        client.close()
+    before = _children_resident_bytes(pid)
+    clients = [zeb.client() for _ in range(CONNECTIONS)]
+    for client in clients:
+        assert client.request("/svn/repo1/", user, user + "pw").status == 200
+    grown = _children_resident_bytes(pid) - before
+    for client in clients:
+        client.close()
+    return grown
+
+
+def test_connections_of_one_user_share_the_processed_roles_of_their_process(zeb):
+    zeb.brimstack.set_config(server_config(users={
+        user: {"password": user + "pw", "repositories": {"repo1": [{"id": user, "pbps": pbps}]}}
+        for user, pbps in (("carl", LARGE_ROLE), ("dora", SMALL_ROLE))}))
+    # Freed request memory goes back to the C library rather than stay with
+    # each worker thread, which would hide what a connection keeps.
+    # The service composes the large answer slowly on a busy machine.
+    zeb.start(properties=zeb.default_properties(**{"svn.authnz.timeout": "60"}),
+              extra_config="MaxMemFree 64")
+    small = _growth_by_connections(zeb, "dora")
+    large = _growth_by_connections(zeb, "carl")
+    print("%d keep-alive connections grew httpd's children by %d KiB with %d PBPs, "
+          "by %d KiB with %d" % (CONNECTIONS, large // 1024, len(LARGE_ROLE), small // 1024,
+                                 len(SMALL_ROLE)))
+    lines = zeb.httpd.module_lines()
+    processed = sum("Roles of user 'carl' processed for this process's role cache" in l
+                    for l in lines)
+    taken = sum("Roles of user 'carl' taken from this process's role cache" in l for l in lines)
+    # httpd runs two children: each processes the role at most once.
+    assert 1 <= processed <= 2 and processed + taken == WARM_UP + CONNECTIONS, (processed, taken)
+    # A copy of the processed role would cost megabytes per connection.
+    assert large - small < CONNECTIONS * 512 * 1024, "%d KiB more" % ((large - small) // 1024)

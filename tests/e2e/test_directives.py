@@ -132,3 +132,24 @@ def test_start_up_names_version_and_what_is_wrong_with_properties_files(workdir)
     assert len(notices) == 1 and re.fullmatch(
         r"mod_authnz_zeb \d+\.\d+\.\d+ \(libmemcached \S+, gSOAP 2\.\d+\.\d+, OpenSSL \S+\)",
         notices[0]), messages
+
+
+@pytest.mark.parametrize("config, refusal", [
+    ("AuthnzZEBRoleCacheSize 0", None),
+    ("AuthnzZEBRoleCacheSize 65536", None),
+    ("AuthnzZEBRoleCacheSize 65537", "not a whole number of megabytes from 0 to 65536"),
+    ("AuthnzZEBRoleCacheSize 32MB", "not a whole number of megabytes"),
+    ("AuthnzZEBRoleCacheSize -1", "not a whole number of megabytes"),
+    ("<Location /svn>\nAuthnzZEBRoleCacheSize 8\n</Location>", "not allowed in <Location> context"),
+    ("<VirtualHost 127.0.0.1:*>\nAuthnzZEBRoleCacheSize 8\n</VirtualHost>",
+     "cannot occur within <VirtualHost> section"),
+], ids=["off", "largest", "too large", "unit", "negative", "location", "virtual host"])
+def test_role_cache_size_is_whole_megabytes_at_the_top_level(workdir, config, refusal):
+    httpd = Httpd(workdir, [], workdir, extra_config=config)
+    status, output = httpd.check_config()
+    if refusal is None:
+        assert status == 0, output
+    else:
+        assert status != 0
+        assert "AuthnzZEBRoleCacheSize" in output
+        assert refusal in output
