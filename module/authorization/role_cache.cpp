@@ -49,19 +49,13 @@ role_set::role_set(apr_pool_t* pool, apr_array_header_t* roles, std::vector<std:
     auto* role = APR_ARRAY_IDX(roles_, i, role_processed_pbps_t*);
     ensure_processed_pbps(role, pool_);
     if (role->role_global_access > global_) global_ = role->role_global_access;
+    footprint_ += role_footprint(*role);
   }
+  footprint_ += sizeof(role_set);
 }
 
 role_set::~role_set() {
   apr_pool_destroy(pool_);
-}
-
-size_t role_set::footprint() const {
-  size_t bytes = sizeof(role_set);
-  for (int i = 0; i < roles_->nelts; ++i) {
-    bytes += role_footprint(*APR_ARRAY_IDX(roles_, i, const role_processed_pbps_t*));
-  }
-  return bytes;
 }
 
 std::shared_ptr<const role_set> role_cache::obtain(const role_set_key& key, const maker& make,
@@ -72,12 +66,9 @@ std::shared_ptr<const role_set> role_cache::obtain(const role_set_key& key, cons
     std::lock_guard<std::mutex> lock(mutex_);
     if (auto found = by_key_.find(flat); found != by_key_.end()) {
       recency_.splice(recency_.begin(), recency_, found->second);
-      std::shared_ptr<const role_set> set = found->second->set;
-      recharge(*found->second);
-      evict_over_limit();
       ++counts_.hits;
       if (hit != nullptr) *hit = true;
-      return set;
+      return found->second->set;
     }
     ++counts_.misses;
   }
@@ -90,22 +81,16 @@ std::shared_ptr<const role_set> role_cache::obtain(const role_set_key& key, cons
     recency_.splice(recency_.begin(), recency_, found->second);
     return found->second->set;
   }
-  recency_.push_front(entry{flat, made, made->footprint()});
+  recency_.push_front(entry{flat, made});
   by_key_.emplace(flat, recency_.begin());
-  counts_.bytes += recency_.front().charged;
+  counts_.bytes += made->footprint();
   evict_over_limit();
   return made;
 }
 
-void role_cache::recharge(entry& e) {
-  const size_t now = e.set->footprint();
-  counts_.bytes += now - e.charged;
-  e.charged = now;
-}
-
 void role_cache::evict_over_limit() {
   while (counts_.bytes > limit_ && !recency_.empty()) {
-    counts_.bytes -= recency_.back().charged;
+    counts_.bytes -= recency_.back().set->footprint();
     by_key_.erase(recency_.back().key);
     recency_.pop_back();
     ++counts_.evictions;

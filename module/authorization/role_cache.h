@@ -53,8 +53,9 @@ class role_set {
   // The highest global access of the roles; PBP_UNKNOWN without roles.
   pbp_access_t global_access() const { return global_; }
 
-  // Bytes the roles hold (wildcards compiled since counted as made).
-  size_t footprint() const;
+  // Bytes the roles hold, as made (a wildcard's code, made on its first run,
+  // counted at a typical size).
+  size_t footprint() const { return footprint_; }
 
   const std::vector<std::string>& notes() const { return notes_; }
 
@@ -65,6 +66,7 @@ class role_set {
   apr_array_header_t* roles_;
   std::vector<std::string> notes_;
   pbp_access_t global_ = PBP_UNKNOWN;
+  size_t footprint_ = 0;
 };
 
 class role_cache {
@@ -92,11 +94,7 @@ class role_cache {
   struct entry {
     std::string key;
     std::shared_ptr<const role_set> set;
-    size_t charged;  // the set's footprint when last seen (compiled
-                     // wildcards may have changed it since)
   };
-  // Brings an entry's charge up to its set's footprint.
-  void recharge(entry& e);
   // Drops least recently used sets until the rest fit.
   void evict_over_limit();
 
