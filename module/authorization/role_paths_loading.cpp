@@ -155,10 +155,7 @@ std::shared_ptr<const zeb::role_set> set_of_value(zeb::role_set_key& key, const 
         return make_role_set(pbps_with_roles, r, pool);
       },
       &hit);
-  if (set == nullptr) return nullptr;
-  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Roles of user '%s' %s this process's role cache",
-                key.user.c_str(), hit ? "taken from" : "processed for");
-  if (hit) {
+  if (set != nullptr && hit) {
     for (const std::string& note : set->notes()) {
       ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "%s", note.c_str());
     }

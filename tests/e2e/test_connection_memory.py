@@ -130,11 +130,6 @@ def test_connections_of_one_user_share_the_processed_roles_of_their_process(zeb)
     print("%d keep-alive connections grew httpd's children by %d KiB with %d PBPs, "
           "by %d KiB with %d" % (CONNECTIONS, large // 1024, len(LARGE_ROLE), small // 1024,
                                  len(SMALL_ROLE)))
-    lines = zeb.httpd.module_lines()
-    processed = sum("Roles of user 'carl' processed for this process's role cache" in l
-                    for l in lines)
-    taken = sum("Roles of user 'carl' taken from this process's role cache" in l for l in lines)
-    # httpd runs two children: each processes the role at most once.
-    assert 1 <= processed <= 2 and processed + taken == WARM_UP + CONNECTIONS, (processed, taken)
-    # A copy of the processed role would cost megabytes per connection.
+    # Processed, the large role takes megabytes: a copy per connection would
+    # show.
     assert large - small < CONNECTIONS * 512 * 1024, "%d KiB more" % ((large - small) // 1024)
