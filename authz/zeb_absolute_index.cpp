@@ -155,10 +155,10 @@ absolute_index* absolute_index::build(const apr_array_header_t* list, apr_pool_t
     std::vector<slot_t>().swap(index->building_);
     return nullptr;
   }
-  // Kept at most three quarters full: a role's index is its largest part,
-  // and a hit still costs about two probes on the same cache lines.
+  // At most half full, as while it was built: fuller, the walks that miss
+  // grow long enough to double the time of a decision.
   size_t final_capacity = 8;
-  while (final_capacity * 3 < (index->used_ + 1) * 4) final_capacity *= 2;
+  while (final_capacity < (index->used_ + 1) * 2) final_capacity *= 2;
   index->rehash(make_slots(final_capacity, pool), final_capacity);
   std::vector<slot_t>().swap(index->building_);
   return index;

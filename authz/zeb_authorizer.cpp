@@ -64,6 +64,10 @@ class absolute_table_t {
   std::vector<pbp_item_t*> entries_;
 };
 
+// The first wildcards of a role run as machine code: typical roles have
+// fewer, and a role with thousands keeps a bounded share of it.
+constexpr size_t kMachineCodedWildcards = 32;
+
 pbp_access_t lower_of(pbp_access_t a, pbp_access_t b) {
   return a < b ? a : b;
 }
@@ -219,7 +223,8 @@ void populate_rolepaths_pbps(char** raw_pbps, int num_raw_pbps,
       continue;
     }
     pbp_item_t* item = make_item(canonical, std::strlen(canonical), permission, pool);
-    compiled.push_back(zeb::compiled_wildcard::compile(item->path, pool));
+    compiled.push_back(zeb::compiled_wildcard::compile(item->path, pool,
+                                                       compiled.size() < kMachineCodedWildcards));
     wildcard_items.push_back(item);
     global = lower_of(global, permission);
   }

@@ -12,6 +12,7 @@ namespace {
 // What a compiled expression of these patterns takes, for the footprint
 // before the first run.
 constexpr size_t kTypicalCodeBytes = 256;
+constexpr size_t kTypicalMachineCodeBytes = 1536;
 
 // One match block per thread, big enough for the whole match: the only
 // result a run reports.
@@ -26,12 +27,13 @@ pcre2_match_data* thread_match_data() {
 
 }  // namespace
 
-compiled_wildcard* compiled_wildcard::compile(const char* pattern, apr_pool_t* pool) {
+compiled_wildcard* compiled_wildcard::compile(const char* pattern, apr_pool_t* pool, bool jit) {
   auto* wildcard = new (apr_palloc(pool, sizeof(compiled_wildcard))) compiled_wildcard();
   apr_pool_cleanup_register(pool, wildcard, release, apr_pool_cleanup_null);
   if (pattern == nullptr || pattern[0] != '/') return wildcard;
   if (!translate_pattern(pattern)) return wildcard;
   wildcard->pattern_ = pattern;
+  wildcard->jit_ = jit;
 
   const literal_parts_t parts = literal_parts(pattern);
   wildcard->max_score_ = parts.max_score;
@@ -75,6 +77,8 @@ const pcre2_code* compiled_wildcard::code() const {
     uncompilable_.store(true, std::memory_order_relaxed);
     return nullptr;
   }
+  // Without machine code (it could not be made) the interpreter runs it.
+  if (jit_) pcre2_jit_compile(made, PCRE2_JIT_COMPLETE);
   pcre2_code* expected = nullptr;
   if (code_.compare_exchange_strong(expected, made, std::memory_order_acq_rel)) return made;
   pcre2_code_free(made);  // another thread was first
@@ -85,10 +89,12 @@ size_t compiled_wildcard::footprint() const {
   size_t bytes = sizeof(compiled_wildcard) + literals_size_;
   if (!valid_) return bytes;
   size_t code_bytes = kTypicalCodeBytes;
+  size_t machine_bytes = jit_ ? kTypicalMachineCodeBytes : 0;
   if (const pcre2_code* code = code_.load(std::memory_order_acquire)) {
     pcre2_pattern_info(code, PCRE2_INFO_SIZE, &code_bytes);
+    if (jit_) pcre2_pattern_info(code, PCRE2_INFO_JITSIZE, &machine_bytes);
   }
-  return bytes + code_bytes;
+  return bytes + code_bytes + machine_bytes;
 }
 
 bool compiled_wildcard::settled_below(std::string_view path, int depth) const {
@@ -119,8 +125,14 @@ int compiled_wildcard::match(const scanned_path_t& path) const {
   const pcre2_code* code = this->code();
   pcre2_match_data* data = thread_match_data();
   if (code == nullptr || data == nullptr) return kMatchFailed;
-  const int rc =
-      pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(path.text), path.length, 0, 0, data, nullptr);
+  const auto subject = reinterpret_cast<PCRE2_SPTR>(path.text);
+  // pcre2_match runs the machine code when there is some.
+  int rc = pcre2_match(code, subject, path.length, 0, 0, data, nullptr);
+  if (jit_ && rc < 0 && rc != PCRE2_ERROR_NOMATCH) {
+    // The machine code has limits of its own (its stack); the interpreter
+    // decides then, as it does for the literal matcher.
+    rc = pcre2_match(code, subject, path.length, 0, PCRE2_NO_JIT, data, nullptr);
+  }
   return match_outcome(rc, path.text, data);
 }
 
