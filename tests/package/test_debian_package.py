@@ -12,7 +12,6 @@ import pwd
 import shutil
 import socket
 import subprocess
-import tempfile
 from datetime import datetime, timezone
 
 import pytest
@@ -113,18 +112,18 @@ def make_next_version(tree):
 
 @pytest.fixture(scope="module")
 def builds():
-    """Versions N and N+1, built one after the other in the same copy so
-    that the compiler cache serves the second."""
-    with tempfile.TemporaryDirectory(prefix="zeb-debs-") as top:
-        tree = os.path.join(top, "src")
-        copy_source(tree)
-        current = build_packages(tree, os.path.join(top, "current"))
-        shipped = {name: read(os.path.join(tree, name)) for name in CHANGED_IN_NEXT}
-        version = make_next_version(tree)
-        following = build_packages(tree, os.path.join(top, "next"))
-        yield {"current": current, "next": following, "next_version": version,
-               "next_files": {name: read(os.path.join(tree, name)) for name in CHANGED_IN_NEXT},
-               "current_files": shipped}
+    """Versions N and N+1, built one after the other in the same copy. The
+    copy lies at the same place in every run (build-packages/, ignored by
+    git), so that the compiler cache serves all but the first build."""
+    top = os.path.join(SOURCE, "build-packages")
+    shutil.rmtree(top, ignore_errors=True)
+    tree = os.path.join(top, "src")
+    copy_source(tree)
+    current = build_packages(tree, os.path.join(top, "current"))
+    version = make_next_version(tree)
+    following = build_packages(tree, os.path.join(top, "next"))
+    return {"current": current, "next": following, "next_version": version,
+            "next_files": {name: read(os.path.join(tree, name)) for name in CHANGED_IN_NEXT}}
 
 
 @pytest.fixture(scope="module")
@@ -165,17 +164,20 @@ def snapshot():
     return seen
 
 
-def undo_enabled_dependencies(enabled_before, state_before):
-    """a2enmod also enabled modules the module depends on that were off;
-    they are not the package's, so they are switched back here."""
+def undo_a2enmod(enabled_before, state_before):
+    """a2enmod also enabled modules the module depends on that were off, and
+    made the directories where it records who enabled what; they are not the
+    package's, so they are undone here."""
     added = {n.rsplit(".", 1)[0] for n in os.listdir("/etc/apache2/mods-enabled")} - {
         n.rsplit(".", 1)[0] for n in enabled_before} - {"authnz_zeb"}
     for name in os.listdir("/etc/apache2/mods-enabled"):
         if name.rsplit(".", 1)[0] in added:
             os.unlink(os.path.join("/etc/apache2/mods-enabled", name))
-    for root, _, files in os.walk("/var/lib/apache2/module"):
+    for root, dirs, files in os.walk("/var/lib/apache2/module", topdown=False):
         for name in set(files) & added:
             os.unlink(os.path.join(root, name))
+        if root not in state_before and not os.listdir(root):
+            os.rmdir(root)
     for path in state_before:
         if os.path.basename(path) in added:
             open(path, "w").close()
@@ -285,7 +287,7 @@ def test_install_upgrade_serve_purge(builds, no_service_actions, zeb):
         pytest.skip("already installed on this machine, left alone")
     before = snapshot()
     enabled_before = set(os.listdir("/etc/apache2/mods-enabled"))
-    state_before = [p for p in before if p.startswith("/var/lib/apache2/module/")]
+    state_before = [p for p in before if p.startswith("/var/lib/apache2/module")]
     listing = {}
     try:
         apt("install", "--no-install-recommends", *builds["current"])
@@ -332,7 +334,7 @@ def test_install_upgrade_serve_purge(builds, no_service_actions, zeb):
     finally:
         subprocess.run([*APT, "purge", *PACKAGES], capture_output=True,
                        stdin=subprocess.DEVNULL)
-        undo_enabled_dependencies(enabled_before, state_before)
+        undo_a2enmod(enabled_before, state_before)
 
     assert [p for p in PACKAGES if status(p).startswith(("i", "r"))] == []
     left = [path for files in listing.values() for path in files
