@@ -267,6 +267,9 @@ def check_installed_layout():
     for page in ("/usr/share/man/man1/zebauthz.1.gz", "/usr/share/man/man8/privbind.8.gz"):
         assert os.path.exists(page)
     assert ".debug_info" not in run("readelf", "-S", MODULE)
+    # The package's version is the one the module and zebauthz report.
+    version = run("dpkg-query", "-W", "-f=${Version}", PACKAGES[0])
+    assert run("zebauthz", "--version").split()[:2] == ["zebauthz", version]
     run("/usr/bin/python3", "-c", "import zebauthorizer; assert zebauthorizer.COMMIT == 2",
         cwd="/")
     assert os.path.exists(os.path.join(os.path.dirname(run(
