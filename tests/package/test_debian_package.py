@@ -263,7 +263,8 @@ def check_installed_layout():
     assert all(line.startswith("#") for line in read(MODULE_CONF).splitlines() if line.strip())
     # dh_compress compresses what is larger than 4 kB.
     for name in ("README.md", "configuration.md", "README.Debian", "copyright", "changelog",
-                 "examples/authnz-zeb-site.conf", "examples/brimstack.properties"):
+                 "examples/authnz-zeb-site.conf", "examples/brimstack.properties",
+                 "examples/fail2ban/filter.d/authnz-zeb.conf"):
         path = os.path.join(DOC, name)
         assert os.path.exists(path) or os.path.exists(path + ".gz"), name
     for page in ("/usr/share/man/man1/zebauthz.1.gz", "/usr/share/man/man8/privbind.8.gz"):
