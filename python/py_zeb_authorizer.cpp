@@ -164,11 +164,19 @@ PyObject* ZebAuthorizer_determine_global_access(PyObject* py_self, PyObject*) {
   return PyLong_FromLong(access);
 }
 
+// The first lines of each text are the signature help() and inspect show.
 PyMethodDef ZebAuthorizer_methods[] = {
     {"determine_global_access", ZebAuthorizer_determine_global_access, METH_NOARGS,
-     "Determines global view and commit access."},
+     "determine_global_access($self, /)\n--\n\n"
+     "Return the highest access any role grants on the whole repository:\n"
+     "COMMIT (2), VIEW (1) or NONE (0); NONE without roles."},
     {"has_non_recursive_access", ZebAuthorizer_has_non_recursive_access, METH_VARARGS,
-     "Has non recursive access"},
+     "has_non_recursive_access($self, path, required_access, /)\n--\n\n"
+     "Return 1 when some role grants required_access (NONE, VIEW or COMMIT)\n"
+     "on the repository path itself, else 0; what lies below it is not\n"
+     "judged. path is an absolute repository path (str or bytes), taken in\n"
+     "its canonical form ('/a/' is '/a'); a relative path or one holding\n"
+     "'..' raises ValueError, as does a level other than 0, 1 or 2."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -181,7 +189,17 @@ PyTypeObject ZebAuthorizerType = [] {
   // Neither subclassable nor garbage collected: the object holds no Python
   // references, only its pool.
   type.tp_flags = Py_TPFLAGS_DEFAULT;
-  type.tp_doc = "ZebAuthorizer objects";
+  type.tp_doc =
+      "ZebAuthorizer(pbps=None)\n--\n\n"
+      "The path permissions of one user's roles in one repository.\n\n"
+      "pbps is a list of PBP strings (one role) or a dict mapping each role\n"
+      "id (str or bytes) to its list (None leaves the role out); None or\n"
+      "nothing means no roles, which grant nothing. A PBP is an action, ':'\n"
+      "and a path pattern: 'view:/', 'commit:/trunk', 'none:/trunk/secret',\n"
+      "'view:/*/docs'. A string that cannot be used is named in a\n"
+      "UserWarning; a role with no usable string grants nothing. Entries of\n"
+      "the wrong type raise TypeError naming the entry ('pbps[1]: not a\n"
+      "string'). Calling __init__ again replaces all roles.";
   type.tp_methods = ZebAuthorizer_methods;
   type.tp_init = ZebAuthorizer_init;
   return type;
@@ -190,7 +208,11 @@ PyTypeObject ZebAuthorizerType = [] {
 PyModuleDef zebauthorizer_module = {
     PyModuleDef_HEAD_INIT,
     "zebauthorizer",
-    nullptr,
+    "The path permission engine of mod_authnz_zeb.\n\n"
+    "ZebAuthorizer answers, for the path-based permissions (PBPs) of a\n"
+    "user's roles, the questions the httpd module asks: the user's global\n"
+    "access, and whether the user may view or commit a repository path.\n"
+    "Access levels are the constants NONE (0), VIEW (1) and COMMIT (2).",
     -1,
     nullptr,
     nullptr,
@@ -208,7 +230,10 @@ PyMODINIT_FUNC PyInit_zebauthorizer(void) {
 
   PyObject* module = PyModule_Create(&zebauthorizer_module);
   if (module == nullptr) return nullptr;
-  if (PyModule_AddType(module, &ZebAuthorizerType) < 0) {
+  if (PyModule_AddType(module, &ZebAuthorizerType) < 0 ||
+      PyModule_AddIntConstant(module, "NONE", PBP_NO_ACCESS) < 0 ||
+      PyModule_AddIntConstant(module, "VIEW", PBP_VIEW_ACCESS) < 0 ||
+      PyModule_AddIntConstant(module, "COMMIT", PBP_COMMIT_ACCESS) < 0) {
     Py_DECREF(module);
     return nullptr;
   }

@@ -4,7 +4,6 @@ loopback port with its run, lock, log and state directories in a work
 directory."""
 
 import os
-import re
 import shutil
 import subprocess
 
@@ -52,18 +51,14 @@ class DebianTree:
             env.update(APACHE_RUN_USER="#%d" % os.geteuid(), APACHE_RUN_GROUP="#%d" % os.getegid())
         return env
 
-    def add_module_files(self, conf_text=None):
-        """The packaged .load (naming the built module) and .conf, or conf_text
-        instead of the packaged example."""
+    def add_module_files(self):
+        """The packaged .load (naming the built module) and .conf."""
         with open(os.path.join(PACKAGING, "authnz_zeb.load")) as f:
             load = f.read().replace("/usr/lib/apache2/modules/mod_authnz_zeb.so", module_path())
         with open(self.path("mods-available", "authnz_zeb.load"), "w") as f:
             f.write(load)
-        if conf_text is None:
-            with open(os.path.join(PACKAGING, "authnz_zeb.conf")) as f:
-                conf_text = f.read()
-        with open(self.path("mods-available", "authnz_zeb.conf"), "w") as f:
-            f.write(conf_text)
+        shutil.copy(os.path.join(PACKAGING, "authnz_zeb.conf"),
+                    self.path("mods-available", "authnz_zeb.conf"))
 
     def run(self, *command):
         return subprocess.run(list(command), env=self.environment(), capture_output=True,
@@ -82,8 +77,9 @@ class DebianTree:
         self.listen_on(free_port())
         return self.run(APACHE2, "-d", self.confdir, "-t")
 
-    def start(self):
-        self.port = free_port()
+    def start(self, port=None):
+        """port: one the configuration already names, else a free one."""
+        self.port = port or free_port()
         self.listen_on(self.port)
         pid_file = os.path.join(self.rundir, "apache2.pid")
         hand_to_unprivileged(self.workdir)
@@ -112,19 +108,15 @@ class DebianTree:
             return ""
 
 
-def uncomment_example(text, replacements):
-    """The packaged example switched on the way an administrator does it:
-    every commented-out directive ("#Directive", no space after the hash)
-    loses its hash; explanations ("# text") stay. The directives named in
-    replacements get those values."""
+def set_directives(text, values):
+    """The shipped example as an administrator adjusts it: each directive
+    named in values gets that value, or is left out for None."""
     lines = []
     for line in text.splitlines():
-        m = re.match(r"^(\s*)#(?=[^\s#])(.*)$", line)
-        if m:
-            indent, body = m.groups()
-            name = body.split()[0]
-            if name in replacements:
-                body = "%s %s" % (name, replacements[name])
-            line = indent + body
+        words = line.split()
+        if words and words[0] in values:
+            if values[words[0]] is None:
+                continue
+            line = line[:len(line) - len(line.lstrip())] + "%s %s" % (words[0], values[words[0]])
         lines.append(line)
     return "\n".join(lines) + "\n"

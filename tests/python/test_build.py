@@ -2,6 +2,9 @@
 show: its name, what it exports, how its own calls bind, where it looks for
 libraries."""
 
+import ast
+import inspect
+import os
 import platform
 import subprocess
 import sysconfig
@@ -49,3 +52,20 @@ def test_libraries_beside_the_installation_come_first():
     assert len(rpath) == 1
     assert "(RPATH)" in rpath[0]
     assert rpath[0].split("[", 1)[1].startswith("$ORIGIN/../../lib")
+
+
+def test_type_stub_matches_the_module():
+    stub_file = os.path.join(os.path.dirname(__file__), "..", "..", "python", "zebauthorizer.pyi")
+    with open(stub_file) as f:
+        stub = ast.parse(f.read())
+    constants = {n.target.id for n in stub.body if isinstance(n, ast.AnnAssign)}
+    assert constants == {"NONE", "VIEW", "COMMIT"}
+    (cls,) = [n for n in stub.body if isinstance(n, ast.ClassDef)]
+    for method in cls.body:
+        if method.name == "__init__":
+            continue
+        stub_params = [a.arg for a in method.args.posonlyargs + method.args.args]
+        built = inspect.signature(getattr(zebauthorizer.ZebAuthorizer, method.name))
+        assert stub_params == list(built.parameters), method.name
+    assert sorted(m.name for m in cls.body) == ["__init__", "determine_global_access",
+                                                 "has_non_recursive_access"]

@@ -2,6 +2,8 @@
 ZebAuthorizer object."""
 
 import gc
+import inspect
+import warnings
 
 import pytest
 
@@ -26,14 +28,21 @@ VIEW_ROOT_COMMIT_TRUNK = (1, [1, 1, 0, 1, 1])
 
 
 def test_module_surface():
-    own = [name for name in vars(zebauthorizer) if not name.startswith("__")]
-    assert own == ["ZebAuthorizer"]
-    assert zebauthorizer.__doc__ is None
+    own = sorted(name for name in vars(zebauthorizer) if not name.startswith("__"))
+    assert own == ["COMMIT", "NONE", "VIEW", "ZebAuthorizer"]
+    assert (zebauthorizer.NONE, zebauthorizer.VIEW, zebauthorizer.COMMIT) == (0, 1, 2)
     assert ZebAuthorizer.__module__ == "zebauthorizer"
     assert ZebAuthorizer.__name__ == "ZebAuthorizer"
-    assert ZebAuthorizer.__doc__ == "ZebAuthorizer objects"
-    assert ZebAuthorizer.determine_global_access.__doc__ == "Determines global view and commit access."
-    assert ZebAuthorizer.has_non_recursive_access.__doc__ == "Has non recursive access"
+
+
+@pytest.mark.parametrize("subject,signature", [
+    (ZebAuthorizer, "(pbps=None)"),
+    (ZebAuthorizer.determine_global_access, "(self, /)"),
+    (ZebAuthorizer.has_non_recursive_access, "(self, path, required_access, /)"),
+])
+def test_help_shows_signatures_and_results(subject, signature):
+    assert str(inspect.signature(subject)) == signature
+    assert "Return" in subject.__doc__ or "pbps" in subject.__doc__
 
 
 def test_type_is_final_and_outside_gc():
@@ -67,6 +76,7 @@ def test_type_is_final_and_outside_gc():
     pytest.param(({"a": ["none:/"], "b": ["view:/", "commit:/trunk"]},), {},
                  VIEW_ROOT_COMMIT_TRUNK, id="any-role-grants"),
 ])
+@pytest.mark.filterwarnings("ignore::UserWarning")
 def test_construction_forms(args, kwargs, expected):
     assert answers(ZebAuthorizer(*args, **kwargs)) == expected
 
@@ -74,10 +84,18 @@ def test_construction_forms(args, kwargs, expected):
 @pytest.mark.parametrize("args,kwargs,error,message", [
     pytest.param((("view:/",),), {}, TypeError, NOT_PBPS, id="tuple"),
     pytest.param((1,), {}, TypeError, NOT_PBPS, id="integer"),
-    pytest.param(([1],), {}, TypeError, "Not a string", id="list-holding-int"),
-    pytest.param((["view:/", None],), {}, TypeError, "Not a string", id="list-holding-none"),
-    pytest.param(({"r": "view:/"},), {}, TypeError, "Not a list", id="dict-value-string"),
-    pytest.param(({1: ["view:/"]},), {}, TypeError, "not a string", id="dict-key-int"),
+    pytest.param(([1],), {}, TypeError, "pbps[0]: not a string", id="list-holding-int"),
+    pytest.param((["view:/", None],), {}, TypeError, "pbps[1]: not a string",
+                 id="list-holding-none"),
+    pytest.param(({"r": ["view:/", 3]},), {}, TypeError, "pbps['r'][1]: not a string",
+                 id="dict-list-holding-int"),
+    pytest.param(({"r": "view:/"},), {}, TypeError, "pbps['r']: not a list", id="dict-value-string"),
+    pytest.param(({1: ["view:/"]},), {}, TypeError, "pbps key 1: not a string", id="dict-key-int"),
+    # The id is refused before the strings are screened.
+    pytest.param(({1: []},), {}, TypeError, "pbps key 1: not a string",
+                 id="dict-key-int-empty-list"),
+    pytest.param(({1: ["junk"]},), {}, TypeError, "pbps key 1: not a string",
+                 id="dict-key-int-unusable"),
     pytest.param((["view:/\x00x"],), {}, ValueError, "embedded null character", id="nul-in-pbp"),
     pytest.param((["view:/\udc80"],), {}, UnicodeEncodeError, None, id="no-utf8-form"),
     pytest.param((None, None), {}, TypeError, None, id="two-arguments"),
@@ -88,6 +106,34 @@ def test_construction_errors(args, kwargs, error, message):
         ZebAuthorizer(*args, **kwargs)
     if message is not None:
         assert str(raised.value) == message
+
+
+@pytest.mark.parametrize("pbps,expected", [
+    pytest.param(["view:/", "commit:/trunk"], [], id="all-usable"),
+    pytest.param(["view /", "view:/"],
+                 ["Role '(unknown)' holds an unusable PBP 'view /' (no action before a ':')"],
+                 id="list-role-without-id"),
+    pytest.param({"r": ["view:/", "read:/x", "view:x"]},
+                 ["Role 'r' holds an unusable PBP 'read:/x' (unknown action)",
+                  "Role 'r' holds an unusable PBP 'view:x' (relative path)"], id="dict-role"),
+    pytest.param({b"s": ["view:/**x"]},
+                 ["Role 's' holds an unusable PBP 'view:/**x' (pattern cannot be translated)"],
+                 id="role-left-out"),
+])
+def test_unusable_pbps_are_named_in_warnings(pbps, expected):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        ZebAuthorizer(pbps)
+    assert [(w.category, str(w.message)) for w in caught] == [(UserWarning, m) for m in expected]
+
+
+def test_warning_made_an_error_refuses_the_roles():
+    authorizer = ZebAuthorizer(["commit:/"])
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(UserWarning, match="'junk'"):
+            authorizer.__init__({"r": ["commit:/", "junk"]})
+    assert answers(authorizer) == NO_ROLES
 
 
 def test_strings_are_copied():

@@ -4,6 +4,9 @@ import pytest
 
 from zebauthorizer import ZebAuthorizer
 
+# Rows holding unusable strings warn; the warnings have tests of their own.
+pytestmark = pytest.mark.filterwarnings("ignore::UserWarning")
+
 NONE, VIEW, COMMIT = 0, 1, 2
 
 WORKED = ["view:/", "commit:/trunk", "none:/trunk/hidden", "commit:/trunk/hidden/*.txt"]
