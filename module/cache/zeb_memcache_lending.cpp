@@ -1,7 +1,8 @@
 #include "zeb_memcache_lending.h"
 
+#include <apr_pools.h>
+
 #include <mutex>
-#include <string>
 #include <vector>
 
 namespace zeb_memcache {
@@ -9,8 +10,15 @@ namespace zeb_memcache {
 namespace {
 
 struct idle_handle {
-  std::string address;
+  // The configuration's own string: a client is kept for that very pointer
+  // (memcache_server_connect reuses a client only then), so a borrower of
+  // an equal address from another configuration does not rebuild it in its
+  // pool, which would grow with every such turn.
+  const char* address;
   apr_pool_t* pool;
+  // Held here as well: APR may map the pool's own memory outside the heap,
+  // where nothing would be seen to refer to the allocator it was made with.
+  apr_allocator_t* allocator;
   zeb_memcache_t* mc;
 };
 
@@ -33,7 +41,7 @@ bool take_idle(const char* address, apr_pool_t** pool, zeb_memcache_t** mc) {
 bool keep_idle(const char* address, apr_pool_t* pool, zeb_memcache_t* mc) {
   std::lock_guard<std::mutex> lock(idle_mutex);
   if (idle->size() >= kIdleHandles) return false;
-  idle->push_back({address, pool, mc});
+  idle->push_back({address, pool, apr_pool_allocator_get(pool), mc});
   return true;
 }
 

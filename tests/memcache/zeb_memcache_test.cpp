@@ -393,6 +393,10 @@ TEST_F(memcache_server, LentClientsAreReusedAndFewAreKeptIdle) {
   }
   EXPECT_LE(after, before + static_cast<long>(zeb_memcache::kIdleHandles));
 
+  // Nor for an equal address of another configuration, in whose pool it
+  // would be rebuilt again and again.
+  const std::string equal_copy = address_;
+  EXPECT_NE(borrowed_handle(equal_copy.c_str()).get(), first);
   // A client waiting for one address is not lent for another.
   const std::string by_name = "localhost:" + std::to_string(server_->port());
   const borrowed_handle other(by_name.c_str());
