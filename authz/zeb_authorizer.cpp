@@ -5,7 +5,6 @@
 #include <svn_path.h>
 #include <svn_pools.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string_view>
@@ -13,7 +12,6 @@
 
 #include "zeb_absolute_index.h"
 #include "zeb_accel.h"
-#include "zeb_compiled_wildcard.h"
 #include "zeb_wildcard_set.h"
 
 namespace {
@@ -64,10 +62,6 @@ class absolute_table_t {
   std::vector<pbp_item_t*> entries_;
 };
 
-// The first wildcards of a role run as machine code: typical roles have
-// fewer, and a role with thousands keeps a bounded share of it.
-constexpr size_t kMachineCodedWildcards = 32;
-
 pbp_access_t lower_of(pbp_access_t a, pbp_access_t b) {
   return a < b ? a : b;
 }
@@ -105,21 +99,6 @@ void populate_absolute_pbps_hash(absolute_table_t& table, std::string_view path,
     return;
   }
   table.add(found, make_item(path.data(), path.size(), permission, pool));
-}
-
-// An absolute entry with its depth counted once, so that sorting compares
-// numbers instead of counting components in every comparison.
-struct ranked_item_t {
-  apr_size_t depth;
-  pbp_item_t* item;
-};
-
-// Deepest path first; equal depths compare equal.
-int comparison_func(const void* a, const void* b) {
-  const apr_size_t left_depth = static_cast<const ranked_item_t*>(a)->depth;
-  const apr_size_t right_depth = static_cast<const ranked_item_t*>(b)->depth;
-  if (left_depth == right_depth) return 0;
-  return left_depth > right_depth ? -1 : 1;
 }
 
 // Whether svn_dirent_canonicalize would return path unchanged, for the
@@ -175,11 +154,29 @@ void reserve(apr_array_header_t* list, size_t count, apr_pool_t* pool) {
   list->nalloc = static_cast<int>(wanted);
 }
 
-void index_wildcard_list(apr_array_header_t* list,
-                         const std::vector<const zeb::compiled_wildcard*>& compiled,
-                         apr_pool_t* pool) {
+// Appends entries deepest path first, those of one depth in the order they
+// came: a stable sort by depth, made by counting, as depths are few.
+void append_deepest_first(const std::vector<pbp_item_t*>& entries, apr_array_header_t* list,
+                          apr_pool_t* pool) {
+  std::vector<apr_size_t> depths(entries.size());
+  apr_size_t deepest = 0;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    depths[i] = component_count_of(entries[i]->path);
+    if (depths[i] > deepest) deepest = depths[i];
+  }
+  // starts[d]: where the first entry of depth d goes, deeper ones before it.
+  std::vector<size_t> starts(deepest + 2, 0);
+  for (const apr_size_t depth : depths) ++starts[deepest - depth + 1];
+  for (size_t d = 1; d < starts.size(); ++d) starts[d] += starts[d - 1];
+  reserve(list, entries.size(), pool);
+  auto* sorted = reinterpret_cast<pbp_item_t**>(list->elts) + list->nelts;
+  for (size_t i = 0; i < entries.size(); ++i) sorted[starts[deepest - depths[i]]++] = entries[i];
+  list->nelts += static_cast<int>(entries.size());
+}
+
+void index_wildcard_list(apr_array_header_t* list, apr_pool_t* pool) {
   if (zeb_pbp_accel* accel = attach_accel(list, pool)) {
-    accel->wildcards = zeb::wildcard_set::build(list, compiled, pool);
+    accel->wildcards = zeb::wildcard_set::build(list, pool);
   }
 }
 
@@ -200,7 +197,6 @@ void populate_rolepaths_pbps(char** raw_pbps, int num_raw_pbps,
   pbp_access_t global = PBP_COMMIT_ACCESS;
   absolute_table_t table(raw_pbps != nullptr && num_raw_pbps > 0 ? num_raw_pbps : 0);
   std::vector<pbp_item_t*> wildcard_items;
-  std::vector<const zeb::compiled_wildcard*> compiled;
   apr_pool_t* scratch = svn_pool_create(pool);
   for (int i = 0; raw_pbps != nullptr && i < num_raw_pbps; ++i) {
     const char* raw = raw_pbps[i];
@@ -223,31 +219,18 @@ void populate_rolepaths_pbps(char** raw_pbps, int num_raw_pbps,
       continue;
     }
     pbp_item_t* item = make_item(canonical, std::strlen(canonical), permission, pool);
-    compiled.push_back(zeb::compiled_wildcard::compile(item->path, pool,
-                                                       compiled.size() < kMachineCodedWildcards));
     wildcard_items.push_back(item);
     global = lower_of(global, permission);
   }
   svn_pool_destroy(scratch);
 
-  std::vector<ranked_item_t> ranked;
-  ranked.reserve(table.entries().size());
-  for (pbp_item_t* item : table.entries()) {
-    ranked.push_back({component_count_of(item->path), item});
-    global = lower_of(global, item->permission);
-  }
-  if (!ranked.empty()) {
-    std::qsort(ranked.data(), ranked.size(), sizeof(ranked_item_t), comparison_func);
-  }
+  for (const pbp_item_t* item : table.entries()) global = lower_of(global, item->permission);
   reserve(unsorted_wildcard_pbps, wildcard_items.size(), pool);
   for (pbp_item_t* item : wildcard_items)
     APR_ARRAY_PUSH(unsorted_wildcard_pbps, pbp_item_t*) = item;
-  reserve(sorted_absolute_pbps, ranked.size(), pool);
-  for (const ranked_item_t& entry : ranked) {
-    APR_ARRAY_PUSH(sorted_absolute_pbps, pbp_item_t*) = entry.item;
-  }
+  append_deepest_first(table.entries(), sorted_absolute_pbps, pool);
   index_absolute_list(sorted_absolute_pbps, pool);
-  index_wildcard_list(unsorted_wildcard_pbps, compiled, pool);
+  index_wildcard_list(unsorted_wildcard_pbps, pool);
   *role_global_access = global;
 }
 

@@ -3,6 +3,7 @@
 #include <apr_strings.h>
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -25,46 +26,126 @@ pcre2_match_data* thread_match_data() {
   return match_data.data;
 }
 
+// Calls visit(start, length) for each literal part of a valid pattern
+// without escaped stars from from on, as literal_parts cuts them: at each
+// star, the '/' before a "**" cut off; empty parts are left out but for the
+// first when it is the prefix. Stops when visit returns false, and returns
+// false then.
+template <typename Visit>
+bool for_each_literal(std::string_view p, size_t from, bool prefix, Visit visit) {
+  size_t start = from;
+  bool first = true;
+  for (size_t i = from; i < p.size();) {
+    if (p[i] != '*') {
+      ++i;
+      continue;
+    }
+    const bool starts_double = i > 0 && p[i - 1] == '/' && i + 1 < p.size() && p[i + 1] == '*';
+    const size_t end = starts_double ? i - 1 : i;
+    if (((first && prefix) || end > start) && !visit(start, end - start)) return false;
+    first = false;
+    i += starts_double ? 2 : 1;
+    start = i;
+  }
+  if ((first && prefix) || p.size() > start) return visit(start, p.size() - start);
+  return true;
+}
+
 }  // namespace
 
 compiled_wildcard* compiled_wildcard::compile(const char* pattern, apr_pool_t* pool, bool jit) {
-  auto* wildcard = new (apr_palloc(pool, sizeof(compiled_wildcard))) compiled_wildcard();
-  apr_pool_cleanup_register(pool, wildcard, release, apr_pool_cleanup_null);
-  if (pattern == nullptr || pattern[0] != '/') return wildcard;
-  if (!translate_pattern(pattern)) return wildcard;
+  auto* wildcard = static_cast<compiled_wildcard*>(apr_palloc(pool, sizeof(compiled_wildcard)));
+  compile_at(wildcard, pattern, pool, jit);
+  apr_pool_cleanup_register(pool, wildcard, release_cleanup, apr_pool_cleanup_null);
+  return wildcard;
+}
+
+void compiled_wildcard::compile_at(compiled_wildcard* where, const char* pattern, apr_pool_t* pool,
+                                   bool jit) {
+  auto* wildcard = new (where) compiled_wildcard();
+  if (pattern == nullptr || pattern[0] != '/') return;
+  const std::string_view text(pattern);
+  if (!pattern_is_valid(text)) return;
   wildcard->pattern_ = pattern;
   wildcard->jit_ = jit;
-
-  const literal_parts_t parts = literal_parts(pattern);
-  wildcard->max_score_ = parts.max_score;
-  wildcard->needs_ = pair_signature(parts.prefix.data(), parts.prefix.size());
-  std::string packed = parts.prefix;
-  packed += '\0';
-  for (const std::string& inner : parts.inners) {
-    wildcard->needs_ |= pair_signature(inner.data(), inner.size());
-    packed += inner;
-    packed += '\0';
-  }
-  wildcard->literals_ = static_cast<const char*>(apr_pmemdup(pool, packed.data(), packed.size()));
-  wildcard->literals_size_ = static_cast<uint32_t>(packed.size());
-  wildcard->prefix_size_ = static_cast<uint32_t>(parts.prefix.size());
   wildcard->valid_ = true;
+
+  if (text.find("\\*") == std::string_view::npos) {
+    // Every literal is a span of the pattern: nothing to copy.
+    wildcard->max_score_ = 0;
+    bool double_star = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == '/') ++wildcard->max_score_;
+      if (text[i] == '*' && i > 0 && text[i - 1] == '/' && i + 1 < text.size() &&
+          text[i + 1] == '*') {
+        double_star = true;
+      }
+    }
+    if (double_star) wildcard->max_score_ = -1;
+    bool prefix = true;
+    for_each_literal(text, 0, true, [&](size_t start, size_t length) {
+      if (prefix) wildcard->prefix_size_ = static_cast<uint32_t>(length);
+      prefix = false;
+      wildcard->needs_ |= pair_signature(pattern + start, length);
+      return true;
+    });
+  } else {
+    const literal_parts_t parts = literal_parts(text);
+    wildcard->max_score_ = parts.max_score;
+    wildcard->needs_ = pair_signature(parts.prefix.data(), parts.prefix.size());
+    std::string packed = parts.prefix;
+    packed += '\0';
+    for (const std::string& inner : parts.inners) {
+      wildcard->needs_ |= pair_signature(inner.data(), inner.size());
+      packed += inner;
+      packed += '\0';
+    }
+    packed += '\0';
+    wildcard->packed_ = static_cast<const char*>(apr_pmemdup(pool, packed.data(), packed.size()));
+    wildcard->prefix_size_ = static_cast<uint32_t>(parts.prefix.size());
+  }
   wildcard->min_depth_ = 0;
-  for (std::string_view rest(pattern + 1); !rest.empty();) {
+  for (std::string_view rest(text.substr(1)); !rest.empty();) {
     const size_t slash = rest.find('/');
     const std::string_view component = rest.substr(0, slash);
     if (!component.empty() && component != "**") ++wildcard->min_depth_;
     if (slash == std::string_view::npos) break;
     rest.remove_prefix(slash + 1);
   }
-  return wildcard;
 }
 
-apr_status_t compiled_wildcard::release(void* self) {
-  auto* wildcard = static_cast<compiled_wildcard*>(self);
-  pcre2_code_free(wildcard->code_.load(std::memory_order_acquire));
-  wildcard->~compiled_wildcard();
+apr_status_t compiled_wildcard::release_cleanup(void* self) {
+  static_cast<compiled_wildcard*>(self)->release();
   return APR_SUCCESS;
+}
+
+void compiled_wildcard::release() const {
+  pcre2_code_free(code_.exchange(nullptr, std::memory_order_acq_rel));
+}
+
+std::string_view compiled_wildcard::prefix() const {
+  return {packed_ != nullptr ? packed_ : pattern_, prefix_size_};
+}
+
+bool compiled_wildcard::inners_occur(std::string_view text) const {
+  size_t at = prefix_size_;
+  const auto occurs = [&](std::string_view literal) {
+    at = text.find(literal, at);
+    if (at == std::string_view::npos) return false;
+    at += literal.size();
+    return true;
+  };
+  if (packed_ == nullptr) {
+    return for_each_literal(pattern_, prefix_size_, false, [&](size_t start, size_t length) {
+      return occurs(std::string_view(pattern_ + start, length));
+    });
+  }
+  for (const char* inner = packed_ + prefix_size_ + 1; *inner != '\0';) {
+    const std::string_view literal(inner);
+    if (!occurs(literal)) return false;
+    inner += literal.size() + 1;
+  }
+  return true;
 }
 
 const pcre2_code* compiled_wildcard::code() const {
@@ -86,7 +167,13 @@ const pcre2_code* compiled_wildcard::code() const {
 }
 
 size_t compiled_wildcard::footprint() const {
-  size_t bytes = sizeof(compiled_wildcard) + literals_size_;
+  size_t bytes = sizeof(compiled_wildcard);
+  if (packed_ != nullptr) {
+    // Inner literals are never empty: an empty one ends them.
+    const char* part = packed_ + prefix_size_ + 1;
+    while (*part != '\0') part += std::strlen(part) + 1;
+    bytes += static_cast<size_t>(part + 1 - packed_);
+  }
   if (!valid_) return bytes;
   size_t code_bytes = kTypicalCodeBytes;
   size_t machine_bytes = jit_ ? kTypicalMachineCodeBytes : 0;
@@ -103,7 +190,7 @@ bool compiled_wildcard::settled_below(std::string_view path, int depth) const {
   // compiles is known to decide on its first components.
   if (max_score_ >= 0 && depth >= max_score_ && code() != nullptr) return true;
   // Paths below begin with path and '/' ("/" itself for the root).
-  const std::string_view prefix(literals_, prefix_size_);
+  const std::string_view prefix = this->prefix();
   const size_t shared = std::min(prefix.size(), path.size());
   if (prefix.compare(0, shared, path.substr(0, shared)) != 0) return true;
   if (path == "/" || prefix.size() <= path.size()) return false;
@@ -113,15 +200,7 @@ bool compiled_wildcard::settled_below(std::string_view path, int depth) const {
 int compiled_wildcard::match(const scanned_path_t& path) const {
   if (!valid_ || (needs_ & ~path.signature()) != 0) return kNoMatch;
   const std::string_view text(path.text, path.length);
-  if (!text.starts_with(std::string_view(literals_, prefix_size_))) return kNoMatch;
-  size_t at = prefix_size_;
-  for (const char* inner = literals_ + prefix_size_ + 1; inner < literals_ + literals_size_;) {
-    const std::string_view literal(inner);
-    at = text.find(literal, at);
-    if (at == std::string_view::npos) return kNoMatch;
-    at += literal.size();
-    inner += literal.size() + 1;
-  }
+  if (!text.starts_with(prefix()) || !inners_occur(text)) return kNoMatch;
   const pcre2_code* code = this->code();
   pcre2_match_data* data = thread_match_data();
   if (code == nullptr || data == nullptr) return kMatchFailed;

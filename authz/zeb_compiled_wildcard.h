@@ -1,8 +1,9 @@
 // A wildcard pattern prepared once when its role is processed: what rules a
 // path out cheaply, and the compiled expression (and machine code for it,
-// when asked), made on the first run that needs it. Processed roles may be shared by threads, so a
-// wildcard is matched by any number of them at once; a clean-up on the pool that holds the role's
-// lists frees the compiled code.
+// when asked), made on the first run that needs it. Processed roles may be
+// shared by threads, so a wildcard is matched by any number of them at once.
+// Its literal parts are read from the pattern itself unless it escapes a
+// star.
 #ifndef ZEB_COMPILED_WILDCARD_H
 #define ZEB_COMPILED_WILDCARD_H
 
@@ -23,7 +24,12 @@ class compiled_wildcard {
   // that matches nothing, one that does not compile a wildcard whose runs
   // fail. pattern must live as long as pool. jit: also make machine code
   // for the expression, which runs faster and takes a kilobyte or two more.
+  // A clean-up on pool frees the compiled code.
   static compiled_wildcard* compile(const char* pattern, apr_pool_t* pool, bool jit = false);
+  // The same in place at where, without a clean-up: its owner calls
+  // release() once no thread runs it any more.
+  static void compile_at(compiled_wildcard* where, const char* pattern, apr_pool_t* pool, bool jit);
+  void release() const;
 
   // The score zeb_matcher_match would report for path, kNoMatch where it
   // would report no match, or kMatchFailed where the library gives up.
@@ -48,22 +54,27 @@ class compiled_wildcard {
   size_t footprint() const;
 
  private:
-  static apr_status_t release(void* self);
+  static apr_status_t release_cleanup(void* self);
+  // The literal prefix every matching path begins with.
+  std::string_view prefix() const;
+  // Whether the inner literals occur in text, in order, after its prefix.
+  bool inners_occur(std::string_view text) const;
   // The compiled expression, made by whichever thread needs it first; null
   // when it cannot be made.
   const pcre2_code* code() const;
 
   const char* pattern_ = nullptr;
-  // The literal prefix, then each inner literal, each ended by a NUL.
-  const char* literals_ = nullptr;
-  uint32_t literals_size_ = 0;
-  uint32_t prefix_size_ = 0;
+  // Null when the literals are spans of the pattern; for a pattern that
+  // escapes a star, the literal prefix, then each inner literal, each ended
+  // by a NUL, and an empty one last.
+  const char* packed_ = nullptr;
   uint64_t needs_ = 0;
+  mutable std::atomic<pcre2_code*> code_{nullptr};
+  uint32_t prefix_size_ = 0;
   int max_score_ = -1;
   int min_depth_ = 1 << 30;
   bool valid_ = false;  // false: matches nothing
   bool jit_ = false;
-  mutable std::atomic<pcre2_code*> code_{nullptr};
   mutable std::atomic<bool> uncompilable_{false};
 };
 

@@ -63,6 +63,30 @@ std::optional<std::string> translate_pattern(std::string_view p) {
   return out;
 }
 
+bool pattern_is_valid(std::string_view p) {
+  for (size_t i = 0; i < p.size();) {
+    if (is_escaped_star(p, i)) {
+      i += 2;
+      continue;
+    }
+    if (p[i] != '*') {
+      ++i;
+      continue;
+    }
+    const char prev = i > 0 ? p[i - 1] : '\0';
+    const char next = i + 1 < p.size() ? p[i + 1] : '\0';
+    if (prev == '/' && next == '*') {
+      const char after = i + 2 < p.size() ? p[i + 2] : '\0';
+      if (after != '/' && after != '\0') return false;
+      i += 2;
+      continue;
+    }
+    if (prev == '*' && (i < 2 || p[i - 2] != '\\')) return false;
+    ++i;
+  }
+  return true;
+}
+
 literal_parts_t literal_parts(std::string_view p) {
   literal_parts_t parts{{}, {}, 0};
   std::string current;

@@ -17,6 +17,9 @@ namespace zeb {
 // invalid.
 std::optional<std::string> translate_pattern(std::string_view pattern);
 
+// Whether translate_pattern accepts pattern, without building the expression.
+bool pattern_is_valid(std::string_view pattern);
+
 // What every path that a valid pattern matches must contain, found by cutting
 // the pattern at its unescaped stars (an escaped star stands for itself; the
 // '/' before a "**" is optional in the expression, so it is cut off too).

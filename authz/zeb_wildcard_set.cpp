@@ -4,22 +4,34 @@
 #include <new>
 
 namespace zeb {
+namespace {
 
-wildcard_set* wildcard_set::build(const apr_array_header_t* list,
-                                  const std::vector<const compiled_wildcard*>& compiled,
-                                  apr_pool_t* pool) {
-  if (compiled.size() != static_cast<size_t>(list->nelts)) return nullptr;
-  auto* set = new (apr_palloc(pool, sizeof(wildcard_set))) wildcard_set();
-  set->list_ = list;
-  set->count_ = static_cast<size_t>(list->nelts);
-  set->entries_ = static_cast<entry_t*>(apr_palloc(pool, sizeof(entry_t) * (set->count_ + 1)));
-  for (size_t i = 0; i < set->count_; ++i) {
+// The first wildcards of a role run as machine code: typical roles have
+// fewer, and a role with thousands keeps a bounded share of it.
+constexpr size_t kMachineCodedWildcards = 32;
+
+}  // namespace
+
+wildcard_set* wildcard_set::build(const apr_array_header_t* list, apr_pool_t* pool) {
+  const size_t count = static_cast<size_t>(list->nelts);
+  for (size_t i = 0; i < count; ++i) {
     const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
-    const compiled_wildcard* wildcard = compiled[i];
-    if (item == nullptr || wildcard == nullptr || item->permission < PBP_NO_ACCESS ||
+    if (item == nullptr || item->permission < PBP_NO_ACCESS ||
         item->permission > PBP_COMMIT_ACCESS) {
       return nullptr;
     }
+  }
+  auto* set = new (apr_palloc(pool, sizeof(wildcard_set))) wildcard_set();
+  set->list_ = list;
+  set->count_ = count;
+  // One block and one clean-up for all of them: a role may hold thousands.
+  set->wildcards_ =
+      static_cast<compiled_wildcard*>(apr_palloc(pool, sizeof(compiled_wildcard) * (count + 1)));
+  set->entries_ = static_cast<entry_t*>(apr_palloc(pool, sizeof(entry_t) * (count + 1)));
+  for (size_t i = 0; i < count; ++i) {
+    const pbp_item_t* item = APR_ARRAY_IDX(list, i, const pbp_item_t*);
+    compiled_wildcard* wildcard = &set->wildcards_[i];
+    compiled_wildcard::compile_at(wildcard, item->path, pool, i < kMachineCodedWildcards);
     set->entries_[i] = {wildcard->needs(), wildcard->max_score(), wildcard->min_depth(),
                         item->permission, wildcard};
     set->lowest_ = std::min(set->lowest_, item->permission);
@@ -36,7 +48,14 @@ wildcard_set* wildcard_set::build(const apr_array_header_t* list,
                          [](const entry_t& e, int p) { return e.permission < p; }) -
         set->entries_);
   }
+  apr_pool_cleanup_register(pool, set, release, apr_pool_cleanup_null);
   return set;
+}
+
+apr_status_t wildcard_set::release(void* self) {
+  const auto* set = static_cast<const wildcard_set*>(self);
+  for (size_t i = 0; i < set->count_; ++i) set->wildcards_[i].release();
+  return APR_SUCCESS;
 }
 
 size_t wildcard_set::footprint() const {

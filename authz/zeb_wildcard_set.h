@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "zeb_authorizer.h"
 #include "zeb_compiled_wildcard.h"
@@ -26,11 +25,10 @@ class wildcard_set {
     const compiled_wildcard* wildcard;
   };
 
-  // The set for a processed wildcard list and the compiled wildcards of its
-  // items, in list order; null when they do not correspond.
-  static wildcard_set* build(const apr_array_header_t* list,
-                             const std::vector<const compiled_wildcard*>& compiled,
-                             apr_pool_t* pool);
+  // The set for a processed wildcard list, its items' patterns compiled
+  // (the first few with machine code) and freed by one clean-up on pool;
+  // null when an item is not of the form a set holds.
+  static wildcard_set* build(const apr_array_header_t* list, apr_pool_t* pool);
 
   // True when this set was built for exactly this list.
   bool serves(const apr_array_header_t* list) const {
@@ -49,7 +47,10 @@ class wildcard_set {
   size_t footprint() const;
 
  private:
+  static apr_status_t release(void* self);
+
   const apr_array_header_t* list_ = nullptr;
+  compiled_wildcard* wildcards_ = nullptr;  // in list order
   entry_t* entries_ = nullptr;
   size_t count_ = 0;
   size_t starts_[PBP_COMMIT_ACCESS + 2] = {};

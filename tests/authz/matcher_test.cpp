@@ -5,6 +5,7 @@
 
 #include "authz_test_support.h"
 #include "zeb_matcher.h"
+#include "zeb_pattern.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ TEST(AuthzTranslate, ProducesAnchoredExpressions) {
     int error = -1;
     const char* regex = translate_pbp(c.pattern, &error, pool.get());
     ASSERT_NE(regex, nullptr) << c.pattern;
+    EXPECT_EQ(zeb::pattern_is_valid(c.pattern), c.regex != nullptr) << c.pattern;
     if (c.regex == nullptr) {
       EXPECT_EQ(error, 1) << c.pattern;
       EXPECT_STREQ(regex, "") << c.pattern;
