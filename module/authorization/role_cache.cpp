@@ -37,8 +37,17 @@ std::shared_ptr<const role_set> role_set::make(const apr_array_header_t* retriev
   // thread, and a released set hands its memory back at once.
   apr_pool_t* pool = nullptr;
   if (apr_pool_create_unmanaged_ex(&pool, nullptr, nullptr) != APR_SUCCESS) return nullptr;
-  apr_array_header_t* roles = make_role_store(retrieved, pool);
-  return std::shared_ptr<const role_set>(new role_set(pool, roles, std::move(notes)));
+  // The raw strings are read where they were retrieved, as the set processes
+  // every role at once: the set's allocator keeps none of their memory.
+  apr_pool_t* raw = nullptr;
+  if (apr_pool_create_unmanaged_ex(&raw, nullptr, nullptr) != APR_SUCCESS) {
+    apr_pool_destroy(pool);
+    return nullptr;
+  }
+  apr_array_header_t* roles = make_role_store(retrieved, pool, raw);
+  auto* set = new role_set(pool, roles, std::move(notes));
+  apr_pool_destroy(raw);
+  return std::shared_ptr<const role_set>(set);
 }
 
 role_set::role_set(apr_pool_t* pool, apr_array_header_t* roles, std::vector<std::string> notes)

@@ -15,8 +15,11 @@ void add_answer_role(const char* role_id, const char* const* pbps, int num_pbps,
 
 // The role store: one unprocessed role_processed_pbps_t per zeb_role_t, in
 // order. Store, role ids and records live in store_pool; each role's raw
-// strings live in a child pool of it that processing releases.
+// strings live in a child pool of it that processing releases. With
+// raw_parent, the raw strings are those of pbps_with_roles, not copied, and
+// only their list lives in a child pool of raw_parent: for roles processed
+// at once, which then leave nothing of their strings in store_pool.
 apr_array_header_t* make_role_store(const apr_array_header_t* pbps_with_roles,
-                                    apr_pool_t* store_pool);
+                                    apr_pool_t* store_pool, apr_pool_t* raw_parent = nullptr);
 
 #endif
