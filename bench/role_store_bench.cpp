@@ -112,7 +112,7 @@ std::shared_ptr<const zeb::role_set> load(zeb::role_cache& cache, const std::str
     apr_pool_t* scratch = nullptr;
     apr_pool_create_unmanaged_ex(&scratch, nullptr, nullptr);
     apr_array_header_t* roles = apr_array_make(scratch, 16, sizeof(zeb_role_t*));
-    zeb_role_paths_read_value(value.data(), static_cast<int64_t>(value.size()), roles, scratch);
+    zeb_role_paths_view_value(value.data(), static_cast<int64_t>(value.size()), roles, scratch);
     auto set = zeb::role_set::make(roles, {});
     apr_pool_destroy(scratch);
     return set;

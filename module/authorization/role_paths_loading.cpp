@@ -148,7 +148,8 @@ std::shared_ptr<const zeb::role_set> set_of_value(zeb::role_set_key& key, const 
       [&]() -> std::shared_ptr<const zeb::role_set> {
         apr_array_header_t* pbps_with_roles =
             apr_array_make(pool, kInitialRoles, sizeof(zeb_role_t*));
-        if (!zeb_role_paths_read_value(value, static_cast<int64_t>(length), pbps_with_roles,
+        // The set is made while the value is at hand: its strings need no copies.
+        if (!zeb_role_paths_view_value(value, static_cast<int64_t>(length), pbps_with_roles,
                                        pool)) {
           return nullptr;
         }

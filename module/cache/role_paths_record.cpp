@@ -85,6 +85,41 @@ int64_t checked_record_length(const char* data, int64_t available) {
   return offset + ZEB_ROLE_FILLER_SIZE;
 }
 
+// A record's role, its strings copied into pool or pointing into the record.
+int64_t read_record(const char* record, bool copy, apr_array_header_t* pbps_with_roles,
+                    apr_pool_t* pool) {
+  const int64_t count = stored_count(record);
+  auto* role = static_cast<zeb_role_t*>(apr_pcalloc(pool, sizeof(zeb_role_t)));
+  role->repoRoleId = copy ? apr_pstrdup(pool, record) : record;
+  role->repoPathAndPerm =
+      apr_array_make(pool, count > 0 ? static_cast<int>(count) : 0, sizeof(const char*));
+  int64_t offset = ZEB_ROLE_PBPS_OFFSET;
+  for (int64_t i = 0; i < count; ++i) {
+    const char* pbp = record + offset;
+    APR_ARRAY_PUSH(role->repoPathAndPerm, const char*) = copy ? apr_pstrdup(pool, pbp) : pbp;
+    offset += static_cast<int64_t>(strlen(pbp)) + 1;
+  }
+  APR_ARRAY_PUSH(pbps_with_roles, zeb_role_t*) = role;
+  return offset + ZEB_ROLE_FILLER_SIZE;
+}
+
+int read_value(const char* value, int64_t length, bool copy, apr_array_header_t* pbps_with_roles,
+               apr_pool_t* pool) {
+  if (length < 0 || (length > 0 && value == nullptr)) return 0;
+  const int roles_before = pbps_with_roles->nelts;
+  int64_t offset = 0;
+  while (offset < length) {
+    // Check before reading, so that a foreign or truncated value is never
+    // read past its end; one bad record spoils the whole value.
+    if (checked_record_length(value + offset, length - offset) < 0) {
+      pbps_with_roles->nelts = roles_before;
+      return 0;
+    }
+    offset += read_record(value + offset, copy, pbps_with_roles, pool);
+  }
+  return 1;
+}
+
 }  // namespace
 
 extern "C" {
@@ -156,36 +191,17 @@ void populate_rolepathslist_pbps(const char* role_id, const char* const* pbps, i
 int64_t populate_serialize_rolepathslist_pbps(const char* record,
                                               apr_array_header_t* pbps_with_roles,
                                               apr_pool_t* pool) {
-  const int64_t count = stored_count(record);
-  auto* role = static_cast<zeb_role_t*>(apr_pcalloc(pool, sizeof(zeb_role_t)));
-  role->repoRoleId = apr_pstrdup(pool, record);
-  role->repoPathAndPerm =
-      apr_array_make(pool, count > 0 ? static_cast<int>(count) : 0, sizeof(const char*));
-  int64_t offset = ZEB_ROLE_PBPS_OFFSET;
-  for (int64_t i = 0; i < count; ++i) {
-    const char* pbp = record + offset;
-    APR_ARRAY_PUSH(role->repoPathAndPerm, const char*) = apr_pstrdup(pool, pbp);
-    offset += static_cast<int64_t>(strlen(pbp)) + 1;
-  }
-  APR_ARRAY_PUSH(pbps_with_roles, zeb_role_t*) = role;
-  return offset + ZEB_ROLE_FILLER_SIZE;
+  return read_record(record, true, pbps_with_roles, pool);
 }
 
 int zeb_role_paths_read_value(const char* value, int64_t length,
                               apr_array_header_t* pbps_with_roles, apr_pool_t* pool) {
-  if (length < 0 || (length > 0 && value == nullptr)) return 0;
-  const int roles_before = pbps_with_roles->nelts;
-  int64_t offset = 0;
-  while (offset < length) {
-    // Check before reading, so that a foreign or truncated value is never
-    // read past its end; one bad record spoils the whole value.
-    if (checked_record_length(value + offset, length - offset) < 0) {
-      pbps_with_roles->nelts = roles_before;
-      return 0;
-    }
-    offset += populate_serialize_rolepathslist_pbps(value + offset, pbps_with_roles, pool);
-  }
-  return 1;
+  return read_value(value, length, true, pbps_with_roles, pool);
+}
+
+int zeb_role_paths_view_value(const char* value, int64_t length,
+                              apr_array_header_t* pbps_with_roles, apr_pool_t* pool) {
+  return read_value(value, length, false, pbps_with_roles, pool);
 }
 
 }  // extern "C"

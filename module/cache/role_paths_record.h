@@ -90,6 +90,11 @@ int64_t populate_serialize_rolepathslist_pbps(const char* record,
 int zeb_role_paths_read_value(const char* value, int64_t length,
                               apr_array_header_t* pbps_with_roles, apr_pool_t* pool);
 
+// The same without copies: the roles' strings point into value, which must
+// outlive them. For roles processed while the value is at hand.
+int zeb_role_paths_view_value(const char* value, int64_t length,
+                              apr_array_header_t* pbps_with_roles, apr_pool_t* pool);
+
 #ifdef __cplusplus
 }
 #endif

@@ -40,19 +40,26 @@ class role_paths_record : public apr_pool_test {
 
   // The roles read from value, or nullopt when the value is a miss. The bytes
   // are copied into a heap block of exactly their length, so that the
-  // sanitizer build catches any read past the end.
+  // sanitizer build catches any read past the end. A view of the value must
+  // read the same roles while the block lives; a copy, after it is freed.
   std::optional<std::vector<role>> read_value(const std::string& value) {
     char* block = static_cast<char*>(std::malloc(value.size() ? value.size() : 1));
     std::memcpy(block, value.data(), value.size());
+    const auto length = static_cast<int64_t>(value.size());
     apr_array_header_t* roles = new_roles();
-    const int ok =
-        zeb_role_paths_read_value(block, static_cast<int64_t>(value.size()), roles, pool_);
+    apr_array_header_t* viewed = new_roles();
+    const int ok = zeb_role_paths_read_value(block, length, roles, pool_);
+    EXPECT_EQ(zeb_role_paths_view_value(block, length, viewed, pool_), ok);
+    const std::vector<role> seen = to_roles(viewed);
     std::free(block);
     if (!ok) {
       EXPECT_EQ(roles->nelts, 0) << "a miss must leave the roles as they were";
+      EXPECT_EQ(viewed->nelts, 0) << "a miss must leave the roles as they were";
       return std::nullopt;
     }
-    return to_roles(roles);
+    std::vector<role> read = to_roles(roles);
+    EXPECT_TRUE(seen == read) << "a view must read what a copy reads";
+    return read;
   }
 
   static std::vector<role> to_roles(const apr_array_header_t* roles) {
