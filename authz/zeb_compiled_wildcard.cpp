@@ -70,18 +70,24 @@ void compiled_wildcard::compile_at(compiled_wildcard* where, const char* pattern
   wildcard->jit_ = jit;
   wildcard->valid_ = true;
 
-  if (text.find("\\*") == std::string_view::npos) {
+  // One pass over the pattern: its '/' count, whether a "**" follows a '/',
+  // the components that each take one of a path's (all but empty ones and
+  // "**"), and whether it escapes a star.
+  int slashes = 0;
+  bool double_star = false;
+  bool escapes = false;
+  wildcard->min_depth_ = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '*') escapes = true;
+    if (text[i] != '/') continue;
+    ++slashes;
+    const std::string_view component = text.substr(i + 1, text.find('/', i + 1) - i - 1);
+    if (component.starts_with("**")) double_star = true;
+    if (!component.empty() && component != "**") ++wildcard->min_depth_;
+  }
+  if (!escapes) {
     // Every literal is a span of the pattern: nothing to copy.
-    wildcard->max_score_ = 0;
-    bool double_star = false;
-    for (size_t i = 0; i < text.size(); ++i) {
-      if (text[i] == '/') ++wildcard->max_score_;
-      if (text[i] == '*' && i > 0 && text[i - 1] == '/' && i + 1 < text.size() &&
-          text[i + 1] == '*') {
-        double_star = true;
-      }
-    }
-    if (double_star) wildcard->max_score_ = -1;
+    wildcard->max_score_ = double_star ? -1 : slashes;
     bool prefix = true;
     for_each_literal(text, 0, true, [&](size_t start, size_t length) {
       if (prefix) wildcard->prefix_size_ = static_cast<uint32_t>(length);
@@ -89,29 +95,21 @@ void compiled_wildcard::compile_at(compiled_wildcard* where, const char* pattern
       wildcard->needs_ |= pair_signature(pattern + start, length);
       return true;
     });
-  } else {
-    const literal_parts_t parts = literal_parts(text);
-    wildcard->max_score_ = parts.max_score;
-    wildcard->needs_ = pair_signature(parts.prefix.data(), parts.prefix.size());
-    std::string packed = parts.prefix;
-    packed += '\0';
-    for (const std::string& inner : parts.inners) {
-      wildcard->needs_ |= pair_signature(inner.data(), inner.size());
-      packed += inner;
-      packed += '\0';
-    }
-    packed += '\0';
-    wildcard->packed_ = static_cast<const char*>(apr_pmemdup(pool, packed.data(), packed.size()));
-    wildcard->prefix_size_ = static_cast<uint32_t>(parts.prefix.size());
+    return;
   }
-  wildcard->min_depth_ = 0;
-  for (std::string_view rest(text.substr(1)); !rest.empty();) {
-    const size_t slash = rest.find('/');
-    const std::string_view component = rest.substr(0, slash);
-    if (!component.empty() && component != "**") ++wildcard->min_depth_;
-    if (slash == std::string_view::npos) break;
-    rest.remove_prefix(slash + 1);
+  const literal_parts_t parts = literal_parts(text);
+  wildcard->max_score_ = parts.max_score;
+  wildcard->needs_ = pair_signature(parts.prefix.data(), parts.prefix.size());
+  std::string packed = parts.prefix;
+  packed += '\0';
+  for (const std::string& inner : parts.inners) {
+    wildcard->needs_ |= pair_signature(inner.data(), inner.size());
+    packed += inner;
+    packed += '\0';
   }
+  packed += '\0';
+  wildcard->packed_ = static_cast<const char*>(apr_pmemdup(pool, packed.data(), packed.size()));
+  wildcard->prefix_size_ = static_cast<uint32_t>(parts.prefix.size());
 }
 
 apr_status_t compiled_wildcard::release_cleanup(void* self) {
