@@ -30,24 +30,25 @@ pcre2_match_data* thread_match_data() {
 // without escaped stars from from on, as literal_parts cuts them: at each
 // star, the '/' before a "**" cut off; empty parts are left out but for the
 // first when it is the prefix. Stops when visit returns false, and returns
-// false then.
+// false then. Reads up to the pattern's NUL, so a run needs no length.
 template <typename Visit>
-bool for_each_literal(std::string_view p, size_t from, bool prefix, Visit visit) {
+bool for_each_literal(const char* p, size_t from, bool prefix, Visit visit) {
   size_t start = from;
   bool first = true;
-  for (size_t i = from; i < p.size();) {
+  size_t i = from;
+  for (; p[i] != '\0';) {
     if (p[i] != '*') {
       ++i;
       continue;
     }
-    const bool starts_double = i > 0 && p[i - 1] == '/' && i + 1 < p.size() && p[i + 1] == '*';
+    const bool starts_double = i > 0 && p[i - 1] == '/' && p[i + 1] == '*';
     const size_t end = starts_double ? i - 1 : i;
     if (((first && prefix) || end > start) && !visit(start, end - start)) return false;
     first = false;
     i += starts_double ? 2 : 1;
     start = i;
   }
-  if ((first && prefix) || p.size() > start) return visit(start, p.size() - start);
+  if ((first && prefix) || i > start) return visit(start, i - start);
   return true;
 }
 
@@ -89,7 +90,7 @@ void compiled_wildcard::compile_at(compiled_wildcard* where, const char* pattern
     // Every literal is a span of the pattern: nothing to copy.
     wildcard->max_score_ = double_star ? -1 : slashes;
     bool prefix = true;
-    for_each_literal(text, 0, true, [&](size_t start, size_t length) {
+    for_each_literal(pattern, 0, true, [&](size_t start, size_t length) {
       if (prefix) wildcard->prefix_size_ = static_cast<uint32_t>(length);
       prefix = false;
       wildcard->needs_ |= pair_signature(pattern + start, length);
