@@ -71,20 +71,20 @@ void compiled_wildcard::compile_at(compiled_wildcard* where, const char* pattern
   wildcard->jit_ = jit;
   wildcard->valid_ = true;
 
-  // One pass over the pattern: its '/' count, whether a "**" follows a '/',
-  // the components that each take one of a path's (all but empty ones and
-  // "**"), and whether it escapes a star.
+  // From the pattern's components: its '/' count, whether a "**" follows a
+  // '/', and the components that each take one of a path's (all but empty
+  // ones and "**").
   int slashes = 0;
   bool double_star = false;
-  bool escapes = false;
+  const bool escapes = text.find("\\*") != std::string_view::npos;
   wildcard->min_depth_ = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '*') escapes = true;
-    if (text[i] != '/') continue;
+  for (size_t slash = 0; slash != std::string_view::npos;) {
+    const size_t next = text.find('/', slash + 1);
+    const std::string_view component = text.substr(slash + 1, next - slash - 1);
     ++slashes;
-    const std::string_view component = text.substr(i + 1, text.find('/', i + 1) - i - 1);
     if (component.starts_with("**")) double_star = true;
     if (!component.empty() && component != "**") ++wildcard->min_depth_;
+    slash = next;
   }
   if (!escapes) {
     // Every literal is a span of the pattern: nothing to copy.
