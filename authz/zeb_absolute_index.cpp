@@ -49,11 +49,19 @@ bool is_plain_absolute(const char* path) {
 }  // namespace
 
 uint32_t absolute_index::find(uint32_t parent, const char* text, size_t name, size_t end) const {
-  const uint64_t hash = prefix_hash(text, end);
+  size_t empty = 0;
+  return probe(parent, text, name, end, prefix_hash(text, end), empty);
+}
+
+uint32_t absolute_index::probe(uint32_t parent, const char* text, size_t name, size_t end,
+                               uint64_t hash, size_t& empty) const {
   const size_t name_length = end - name;
   for (size_t at = hash & mask_;; at = (at + 1) & mask_) {
     const slot_t& slot = slots_[at];
-    if (slot.length == 0) return 0;
+    if (slot.length == 0) {
+      empty = at;
+      return 0;
+    }
     if (slot.hash != hash || slot.length != end || slot.parent != parent) continue;
     const bool same = name_length <= kInline
                           ? slot.name_length == name_length &&
@@ -96,16 +104,17 @@ void absolute_index::grow() {
 }
 
 uint32_t absolute_index::insert(uint32_t parent, const char* text, size_t name, size_t end) {
-  if (const uint32_t found = find(parent, text, name, end)) return found;
+  const uint64_t hash = prefix_hash(text, end);
+  size_t at = 0;
+  if (const uint32_t found = probe(parent, text, name, end, hash, at)) return found;
   // At most half full, so that misses end soon.
   if ((used_ + 1) * 2 > mask_ + 1) {
     grow();
     // The parent moved with its slot; find it again by its own path.
     if (parent != 0) parent = find_path(text, name - 1);
+    at = hash & mask_;
+    while (slots_[at].length != 0) at = (at + 1) & mask_;
   }
-  const uint64_t hash = prefix_hash(text, end);
-  size_t at = hash & mask_;
-  while (slots_[at].length != 0) at = (at + 1) & mask_;
   slot_t& slot = slots_[at];
   slot.hash = hash;
   slot.parent = parent;

@@ -80,6 +80,10 @@ class absolute_index {
   // The slot of the prefix of text that ends at end and whose last
   // component begins at name, below the slot parent; 0 when there is none.
   uint32_t find(uint32_t parent, const char* text, size_t name, size_t end) const;
+  // The same for a prefix of that hash; on a miss, empty is the free slot
+  // where the probe ended, where the prefix would go.
+  uint32_t probe(uint32_t parent, const char* text, size_t name, size_t end, uint64_t hash,
+                 size_t& empty) const;
   // Finds or makes that slot (the path lives as long as the index).
   uint32_t insert(uint32_t parent, const char* text, size_t name, size_t end);
   // The slot of the canonical path [path, path + length), or 0.
