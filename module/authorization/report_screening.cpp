@@ -11,9 +11,9 @@
 #include <cstring>
 #include <string>
 
-#include "authorize_request.h"
 #include "dav_svn_api.h"
 #include "report_paths.h"
+#include "request_decider.h"
 
 APLOG_USE_MODULE(authnz_zeb);
 
@@ -115,7 +115,7 @@ apr_status_t filter_mergeinfo_items(ap_filter_t* f, apr_bucket_brigade* bb) {
   const std::string kept = keep_mergeinfo_items({data, length}, [r, fc](const std::string& path) {
     const char* named =
         svn_dirent_canonicalize(join_report_path(fc->base, path.c_str(), r->pool), r->pool);
-    return authorize_read(r, fc->conf, fc->repos_name, named) == OK;
+    return decide_read(r, fc->conf, fc->repos_name, named) == OK;
   });
   if (!challenged) apr_table_unset(r->err_headers_out, "WWW-Authenticate");
   apr_bucket_brigade* out = apr_brigade_create(r->pool, f->c->bucket_alloc);
@@ -152,7 +152,7 @@ int judge_report(request_rec* r, const authnz_zeb_config_rec* conf, const char* 
     }
     if (body.kind == report_kind::inherited_props || body.kind == report_kind::update) continue;
     const char* named = svn_dirent_canonicalize(join_report_path(base, path, r->pool), r->pool);
-    if (int rc = authorize_read(r, conf, repos_name, named); rc != OK) return rc;
+    if (int rc = decide_read(r, conf, repos_name, named); rc != OK) return rc;
     bool reads = true;
     if (body.descendants) {
       if (int rc = reads_everything_below(r, conf, repos_name, named, &reads); rc != OK) return rc;

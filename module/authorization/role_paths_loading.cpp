@@ -219,8 +219,8 @@ int get_pbps(apr_array_header_t** pbps_with_roles, ctx_data* ctx, request_rec* r
   return get_role_paths(ctx, r, repos_name, *pbps_with_roles);
 }
 
-int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec*,
-                   const char* repos_name, apr_pool_t* temp_pool) {
+int load_role_pbps(ctx_data* ctx, request_rec* r, const char* repos_name, apr_pool_t* store_pool,
+                   apr_pool_t* temp_pool, apr_array_header_t** roles, pbp_access_t* global_access) {
   const char* user_key = get_memcache_user_key(ctx, repos_name, temp_pool);
   zeb::role_set_key key{std::string(ctx->scm_listener_url ? ctx->scm_listener_url : "") + '\n' +
                             (ctx->external_system_id ? ctx->external_system_id : ""),
@@ -250,8 +250,8 @@ int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec*,
     }
   }
   // Every role of a set is processed; the connection only reads them.
-  ctx->role_pbps = const_cast<apr_array_header_t*>(set->roles());
-  ctx->global_access_granted = set->global_access();
-  hold_in(ctx->role_store_pool, std::move(set));
+  *roles = const_cast<apr_array_header_t*>(set->roles());
+  *global_access = set->global_access();
+  hold_in(store_pool, std::move(set));
   return OK;
 }

@@ -8,13 +8,13 @@
 
 #include "connection_context.h"
 
-// Sets ctx->role_pbps and ctx->global_access_granted for repos_name from a
-// processed role set of the process, shared with every connection that loads
-// the same stored value; ctx->role_store_pool holds the set while it lives.
-// Scratch memory comes from temp_pool.
-// OK, or the status of a service failure with the store left absent.
-int load_role_pbps(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf,
-                   const char* repos_name, apr_pool_t* temp_pool);
+// The user's roles in repos_name (role_processed_pbps_t*, all processed)
+// and their global access, from a processed role set of the process, shared
+// with every connection that loads the same stored value; store_pool holds
+// the set while it lives. Scratch memory comes from temp_pool.
+// OK, or the status of a service failure.
+int load_role_pbps(ctx_data* ctx, request_rec* r, const char* repos_name, apr_pool_t* store_pool,
+                   apr_pool_t* temp_pool, apr_array_header_t** roles, pbp_access_t* global_access);
 
 // Asks the service: getRolePathsList with getRolePaths as fallback when the
 // service answered it with anything but roles, or only getRolePaths when

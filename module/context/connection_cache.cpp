@@ -61,11 +61,7 @@ bool clear_connection_cache(ctx_data* ctx) {
   ctx->cache_filled_at = 0;
   ctx->authenticated_internally = 0;
   ctx->repos_name = nullptr;
-  ctx->role_pbps = nullptr;
-  ctx->role_store_repos = nullptr;
-  ctx->role_store_pool = nullptr;
-  for (parked_role_store& parked : ctx->parked) parked = parked_role_store{};
-  ctx->global_access_granted = PBP_UNKNOWN;
+  ctx->role_stores = zeb::decision::role_stores{};
   // Frees the strings and the role store with its processed permissions.
   apr_pool_clear(ctx->cache_pool);
   return true;

@@ -89,7 +89,7 @@ ctx_data* make_context(connection_contexts* contexts, const authnz_zeb_config_re
   auto* ctx = static_cast<ctx_data*>(apr_pcalloc(pool, sizeof(ctx_data)));
   ctx->pool = pool;
   ctx->cache_pool = cache_pool;
-  ctx->global_access_granted = PBP_UNKNOWN;
+  ctx->role_stores = zeb::decision::role_stores{};
   // Found by its configuration even before a set-up completes, so that a
   // retry reuses it.
   ctx->conf = *conf;

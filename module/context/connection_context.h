@@ -14,20 +14,9 @@
 
 #include "cache_keys.h"
 #include "mod_authnz_zeb.h"
+#include "role_stores.h"
 #include "zeb_authorizer.h"
 #include "zeb_memcache.h"
-
-// A role store set aside while decisions are about another repository:
-// its repository, its pool and what was worked out from it.
-typedef struct parked_role_store {
-  const char* repos_name;
-  apr_pool_t* pool;
-  apr_array_header_t* role_pbps;
-  pbp_access_t global_access_granted;
-  apr_uint64_t last_used;
-} parked_role_store;
-
-inline constexpr int kParkedRoleStores = 3;
 
 typedef struct ctx_data {
   const char* cached_username;
@@ -48,17 +37,10 @@ typedef struct ctx_data {
   // whole with TLS under tls_runtime_key (null without TLS).
   int soap_lendable;
   const char* tls_runtime_key;
-  // Global access and role store of the cached user in role_store_repos,
-  // which may differ from repos_name: a decision about another repository
-  // (a COPY or MOVE destination) sets this store aside and takes that
-  // repository's.
-  pbp_access_t global_access_granted;
   int use_role_paths_api;
-  apr_array_header_t* role_pbps;
-  const char* role_store_repos;
-  apr_pool_t* role_store_pool;
-  parked_role_store parked[kParkedRoleStores];
-  apr_uint64_t role_store_clock;
+  // The cached user's role stores and global access, per repository; their
+  // pools hang from cache_pool.
+  zeb::decision::role_stores role_stores;
   authnz_zeb_config_rec conf;
   apr_pool_t* pool;
   // The cached strings and the role store, with everything hanging from

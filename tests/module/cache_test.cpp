@@ -18,7 +18,7 @@ class module_cache : public apr_pool_test {
     ctx_ = static_cast<ctx_data*>(apr_pcalloc(pool_, sizeof(ctx_data)));
     ctx_->pool = pool_;
     apr_pool_create(&ctx_->cache_pool, pool_);
-    ctx_->global_access_granted = PBP_UNKNOWN;
+    ctx_->role_stores = zeb::decision::role_stores{};
     ctx_->properties_hash = apr_hash_make(pool_);
     ctx_->conf.memcache_ttl = 5;
   }
@@ -79,12 +79,12 @@ TEST_F(module_cache, ClearResetsOnlyWhenAUserIsCached) {
   apr_array_header_t* roles = apr_array_make(pool_, 1, sizeof(void*));
   ctx_->cached_password_digest = "d";
   ctx_->repos_name = "repo1";
-  ctx_->role_pbps = roles;
-  ctx_->global_access_granted = PBP_VIEW_ACCESS;
+  ctx_->role_stores.roles = roles;
+  ctx_->role_stores.global_access = PBP_VIEW_ACCESS;
   EXPECT_FALSE(clear_connection_cache(ctx_));
   EXPECT_STREQ("d", ctx_->cached_password_digest);
-  EXPECT_EQ(roles, ctx_->role_pbps);
-  EXPECT_EQ(PBP_VIEW_ACCESS, ctx_->global_access_granted);
+  EXPECT_EQ(roles, ctx_->role_stores.roles);
+  EXPECT_EQ(PBP_VIEW_ACCESS, ctx_->role_stores.global_access);
 
   cache_authenticated_user(ctx_, "alice", "pw", "repo1", 0);
   EXPECT_EQ(1, ctx_->authenticated_internally);
@@ -95,9 +95,9 @@ TEST_F(module_cache, ClearResetsOnlyWhenAUserIsCached) {
   EXPECT_EQ(nullptr, ctx_->cached_username);
   EXPECT_EQ(nullptr, ctx_->cached_password_digest);
   EXPECT_EQ(nullptr, ctx_->repos_name);
-  EXPECT_EQ(nullptr, ctx_->role_pbps);
+  EXPECT_EQ(nullptr, ctx_->role_stores.roles);
   EXPECT_EQ(0, ctx_->authenticated_internally);
-  EXPECT_EQ(PBP_UNKNOWN, ctx_->global_access_granted);
+  EXPECT_EQ(PBP_UNKNOWN, ctx_->role_stores.global_access);
   EXPECT_STREQ("sys", ctx_->external_system_id);
 }
 
