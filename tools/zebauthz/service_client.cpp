@@ -11,6 +11,7 @@
 #include "scm_requestkey.h"
 #include "scm_role_entries.h"
 #include "scm_role_paths_list.h"
+#include "service_failure.h"
 #include "service_tls.h"
 #include "soapH.h"
 #include "soap_runtime_settings.h"
@@ -111,7 +112,9 @@ role_answer service_client::role_paths(const std::string& user, const char* syst
       end_call();
       return answer;
     }
-    // The module falls back on any failure of the list operation.
+    // As the module: a service without the list operation answers it with a
+    // fault; one that could not be reached would only fail again.
+    if (service_unreachable(soap_.error)) fail("getRolePathsList");
     end_call();
   }
   ScmListenerServiceNS__getRolePathsResponse response{};

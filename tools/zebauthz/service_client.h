@@ -38,8 +38,9 @@ class service_client {
   int is_valid_user(const std::string& user, const std::string& password, const char* system_id,
                     const std::string& repository);
 
-  // getRolePathsList with getRolePaths as fallback, or getRolePaths alone
-  // when the properties ask for it, as the module chooses.
+  // getRolePathsList with getRolePaths as fallback (not when the service
+  // could not be reached), or getRolePaths alone when the properties ask
+  // for it, as the module chooses.
   role_answer role_paths(const std::string& user, const char* system_id,
                          const std::string& repository);
 

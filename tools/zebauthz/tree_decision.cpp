@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "core_question.h"
 #include "exit_status.h"
 #include "zeb_tree_walk.h"
 
@@ -37,28 +38,18 @@ svn_fs_root_t* open_revision_root(const std::string& path, std::optional<long> r
 
 tree_decision decide_tree(apr_array_header_t* store, pbp_access_t required, const std::string& path,
                           svn_fs_root_t* root, apr_pool_t* pool) {
+  const zeb::decision::verdict verdict = ask_core(store, required, path, true, root, pool);
   tree_decision tree{decide_node(store, required, path, pool), std::nullopt};
-  // As the driver: the global access decides without a walk, and a
-  // recursive check that needs no access is granted.
-  if (tree.decision.basis == decided_by::global_access || required == PBP_NO_ACCESS) {
-    tree.decision.granted = true;
-    return tree;
-  }
-  // The module walks canonical paths, judging each node where it lies.
-  const char* top = svn_dirent_canonicalize(path.c_str(), pool);
-  zeb_walk_result_t result;
-  zeb_walk_tree(&result, store, required, root, top, top, pool);
-  if (result.status == ZEB_WALK_GRANTED) {
-    tree.decision.granted = true;
-    return tree;
-  }
-  tree.decision = decide_node(store, required, result.check_path, pool);
+  tree.decision.granted = verdict.kind == zeb::decision::verdict_kind::granted;
+  if (tree.decision.granted) return tree;
+  const zeb_walk_result_t& walk = verdict.walk;
+  tree.decision = decide_node(store, required, walk.check_path, pool);
   tree.decision.path = path;
   tree.decision.granted = false;
   std::string reason;
-  if (result.status == ZEB_WALK_NO_KIND) reason = "its node kind cannot be read";
-  if (result.status == ZEB_WALK_NO_ENTRIES) reason = "it cannot be listed or does not exist";
-  tree.failed = tree_failure{result.real_path, reason};
+  if (walk.status == ZEB_WALK_NO_KIND) reason = "its node kind cannot be read";
+  if (walk.status == ZEB_WALK_NO_ENTRIES) reason = "it cannot be listed";
+  tree.failed = tree_failure{walk.real_path, reason};
   return tree;
 }
 

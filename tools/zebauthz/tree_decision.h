@@ -1,6 +1,7 @@
-// A recursive check as the module makes it for DELETE, POST, COPY and MOVE:
-// the user's global access, else a walk of the repository tree in which
-// every node must be granted by some role.
+// A recursive check as the module makes it for DELETE, POST, COPY and MOVE,
+// by the module's decision core: the user's global access, else a walk of
+// the repository tree in which every node must be granted by some role. A
+// top path missing from the revision is decided on its permissions alone.
 #ifndef ZEBAUTHZ_TREE_DECISION_H
 #define ZEBAUTHZ_TREE_DECISION_H
 

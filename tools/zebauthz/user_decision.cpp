@@ -1,5 +1,7 @@
 #include "user_decision.h"
 
+#include "core_question.h"
+
 namespace zebauthz {
 
 pbp_access_t combined_global_access(const apr_array_header_t* store) {
@@ -13,12 +15,16 @@ pbp_access_t combined_global_access(const apr_array_header_t* store) {
 
 user_decision decide_node(const apr_array_header_t* store, pbp_access_t required,
                           const std::string& path, apr_pool_t* pool) {
-  user_decision decision{required, path, false, decided_by::no_role, combined_global_access(store),
-                         nullptr,  {}};
-  // As the driver: global commit grants every request, otherwise a global
-  // access that includes the action grants it.
-  if (decision.global_access >= PBP_COMMIT_ACCESS || required <= decision.global_access) {
-    decision.granted = true;
+  auto* roles = const_cast<apr_array_header_t*>(store);
+  const zeb::decision::verdict verdict = ask_core(roles, required, path, false, nullptr, pool);
+  user_decision decision{required,
+                         path,
+                         verdict.kind == zeb::decision::verdict_kind::granted,
+                         decided_by::no_role,
+                         combined_global_access(store),
+                         nullptr,
+                         {}};
+  if (decision.granted && verdict.by_global_access) {
     decision.basis = decided_by::global_access;
     for (int i = 0; i < store->nelts && decision.deciding_role == nullptr; ++i) {
       const auto* role = APR_ARRAY_IDX(store, i, const role_processed_pbps_t*);
@@ -26,23 +32,20 @@ user_decision decide_node(const apr_array_header_t* store, pbp_access_t required
     }
     return decision;
   }
+  if (decision.granted) {
+    decision.basis = decided_by::role;
+    decision.deciding_role = verdict.granting_role;
+  }
+  // The engine's reasons of each role consulted, up to the one that granted.
   for (int i = 0; i < store->nelts; ++i) {
     auto* role = APR_ARRAY_IDX(store, i, role_processed_pbps_t*);
-    role_decision consulted{role, required == PBP_NO_ACCESS, {}};
-    if (!consulted.granted) {
-      consulted.granted =
-          has_non_recursive_access(role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
-                                   required, path.c_str(), pool) != 0;
+    role_decision consulted{role, role == decision.deciding_role, {}};
+    if (required != PBP_NO_ACCESS) {
       zeb_explain_access(&consulted.why, role->sorted_absolute_pbps, role->unsorted_wildcard_pbps,
                          required, path.c_str(), pool);
     }
     decision.roles.push_back(consulted);
-    if (consulted.granted) {
-      decision.granted = true;
-      decision.basis = decided_by::role;
-      decision.deciding_role = role;
-      return decision;
-    }
+    if (consulted.granted) break;
   }
   return decision;
 }

@@ -43,8 +43,8 @@ struct user_decision {
 // The highest global access over the processed roles of store.
 pbp_access_t combined_global_access(const apr_array_header_t* store);
 
-// Decides path for the roles of store (processed), as the module decides a
-// check on the node itself.
+// Decides path for the roles of store (processed) with the module's decision
+// core, as a check on the node itself, and explains it role by role.
 user_decision decide_node(const apr_array_header_t* store, pbp_access_t required,
                           const std::string& path, apr_pool_t* pool);
 
