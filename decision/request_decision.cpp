@@ -11,10 +11,6 @@
 namespace zeb::decision {
 namespace {
 
-void debug(decider& d, const char* format, const char* a, const char* b = nullptr) {
-  log_line(*d.log, log_level::debug, d.pool, format, a, b);
-}
-
 // The store of repos_name in use, and the global commit that grants every
 // question at once: a verdict when either settles the question.
 std::optional<verdict> prepare(decider& d, const char* repos_name) {
@@ -53,7 +49,8 @@ void log_pbps(decider& d, const apr_array_header_t* pbps) {
   if (pbps == nullptr) return;
   for (int i = 0; i < pbps->nelts; ++i) {
     const pbp_item_t* pbp = APR_ARRAY_IDX(pbps, i, const pbp_item_t*);
-    debug(d, "[PBP] |-%s:%s", zeb_action_name(pbp->permission), pbp->path);
+    log_line(*d.log, log_level::debug, d.pool, "[PBP] |-%s:%s", zeb_action_name(pbp->permission),
+             pbp->path);
   }
 }
 
@@ -80,14 +77,16 @@ struct check_answer {
 check_answer decide_by_roles(decider& d, const pending_check& check) {
   const char* action = zeb_action_name(check.action);
   if (check.check_path != nullptr) {
-    debug(d, "Checking action '%s' path '%s'", action, check.check_path);
+    log_line(*d.log, log_level::debug, d.pool, "Checking action '%s' path '%s'", action,
+             check.check_path);
   } else {
-    debug(d, "Checking action '%s' on NULL path", action);
+    log_line(*d.log, log_level::debug, d.pool, "Checking action '%s' on NULL path", action);
   }
   const apr_array_header_t* roles = d.stores->roles;
   for (int i = 0; i < roles->nelts; ++i) {
     auto* role = APR_ARRAY_IDX(roles, i, role_processed_pbps_t*);
-    debug(d, "Checking against role '%s'", role->role_id ? role->role_id : "(unknown)");
+    log_line(*d.log, log_level::debug, d.pool, "Checking against role '%s'",
+             role->role_id ? role->role_id : "(unknown)");
     const bool granted = role_grants(d, role, check);
     log_role_pbps(d, role);
     if (granted) {
@@ -116,7 +115,8 @@ check_answer decide_one(decider& d, const pending_check& check) {
     return answer;
   }
   if (check.level != ACCESS_RECURSIVE) return decide_by_roles(d, check);
-  debug(d, "Checking action '%s' (recursive) on '%s'", action, check.check_path);
+  log_line(*d.log, log_level::debug, d.pool, "Checking action '%s' (recursive) on '%s'", action,
+           check.check_path);
   if (check.action == PBP_NO_ACCESS) return {};
   const tree_answer tree =
       check_tree(check, d.stores->roles, d.stores->repos_name, d.user, *d.tree, *d.log, d.pool);
@@ -133,7 +133,7 @@ verdict decide_checks(decider& d, const char* method, const apr_array_header_t* 
     const char* action = zeb_action_name(check->action);
     const check_answer answer = decide_one(d, *check);
     if (answer.status == 0) {
-      debug(d, "Action %s authorization SUCCEEDED", action);
+      log_line(*d.log, log_level::debug, d.pool, "Action %s authorization SUCCEEDED", action);
       result.by_global_access = result.by_global_access && answer.by_global_access;
       if (answer.granting_role != nullptr) result.granting_role = answer.granting_role;
       continue;
@@ -142,8 +142,8 @@ verdict decide_checks(decider& d, const char* method, const apr_array_header_t* 
     result.deciding = check;
     result.walk = answer.walk;
     if (answer.status == kStatusForbidden) {
-      debug(d, "Action %s authorization FAILED", action);
-      debug(d, "Method %s authorization FAILED", method);
+      log_line(*d.log, log_level::debug, d.pool, "Action %s authorization FAILED", action);
+      log_line(*d.log, log_level::debug, d.pool, "Method %s authorization FAILED", method);
       result.kind = verdict_kind::refused;
       return result;
     }
@@ -156,15 +156,17 @@ verdict decide_checks(decider& d, const char* method, const apr_array_header_t* 
     result.status = answer.status;
     return result;
   }
-  debug(d, "Method %s authorization SUCCEEDED", method);
+  log_line(*d.log, log_level::debug, d.pool, "Method %s authorization SUCCEEDED", method);
   return result;
 }
 
 void log_determining(decider& d, const char* method, const char* repos_path) {
   if (repos_path != nullptr) {
-    debug(d, "Determining authorization actions for %s method on '%s'", method, repos_path);
+    log_line(*d.log, log_level::debug, d.pool,
+             "Determining authorization actions for %s method on '%s'", method, repos_path);
   } else {
-    debug(d, "Determining authorization actions for %s method on NULL path", method);
+    log_line(*d.log, log_level::debug, d.pool,
+             "Determining authorization actions for %s method on NULL path", method);
   }
 }
 
@@ -192,10 +194,12 @@ verdict plan_copy_move(decider& d, const method_question& q, bool is_move,
   const pending_check* first = nullptr;
   switch (destination.kind) {
     case destination_kind::untouched_here:
-      debug(d, "Ignoring %s subrequest (matching source and destination)", q.method);
+      log_line(*d.log, log_level::debug, d.pool,
+               "Ignoring %s subrequest (matching source and destination)", q.method);
       break;
     case destination_kind::replaced_here:
-      debug(d, "%s overwrites existing destination '%s'", q.method, q.repos_path);
+      log_line(*d.log, log_level::debug, d.pool, "%s overwrites existing destination '%s'",
+               q.method, q.repos_path);
       first = replaced;
       count = 1;
       break;
@@ -290,7 +294,8 @@ bool hides_below(const role_processed_pbps_t* role, const char* path) {
 // By global view access, or through one role that grants the top and
 // hides nothing below.
 bool reads_tree(decider& d, const char* repos_path) {
-  debug(d, "Checking action 'view' on '%s' and below", repos_path);
+  log_line(*d.log, log_level::debug, d.pool, "Checking action 'view' on '%s' and below",
+           repos_path);
   if (global_access_of(*d.stores) >= PBP_VIEW_ACCESS) return true;
   const apr_array_header_t* roles = d.stores->roles;
   for (int i = 0; i < roles->nelts; ++i) {
