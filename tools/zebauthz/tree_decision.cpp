@@ -41,8 +41,9 @@ tree_decision decide_tree(apr_array_header_t* store, pbp_access_t required, cons
   const zeb::decision::verdict verdict = ask_core(store, required, path, true, root, pool);
   tree_decision tree{decide_node(store, required, path, pool), std::nullopt};
   tree.decision.granted = verdict.kind == zeb::decision::verdict_kind::granted;
-  if (tree.decision.granted) return tree;
   const zeb_walk_result_t& walk = verdict.walk;
+  // Refused before any walk (an error on the way): the top's decision stands.
+  if (tree.decision.granted || walk.check_path == nullptr) return tree;
   tree.decision = decide_node(store, required, walk.check_path, pool);
   tree.decision.path = path;
   tree.decision.granted = false;
