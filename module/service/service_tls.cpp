@@ -9,13 +9,12 @@
 #include "properties_file.h"
 #include "soap_runtime_settings.h"
 
-namespace {
-
 // OpenSSL's own host check rather than the SOAP engine's: the engine also
 // accepts the subject's common name beside the alternative names, and reads
 // '-' and '*' anywhere in a certificate's name as wildcards.
-bool expect_host(SSL_CTX* ctx, const char* listener_host) {
-  std::string host = listener_host;
+bool expect_certificate_host(struct soap* soap, const char* expected_host) {
+  SSL_CTX* ctx = soap->ctx;
+  std::string host = expected_host;
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
   }
@@ -27,8 +26,6 @@ bool expect_host(SSL_CTX* ctx, const char* listener_host) {
   return is_address ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1
                     : X509_VERIFY_PARAM_set1_host(param, host.c_str(), host.size()) == 1;
 }
-
-}  // namespace
 
 bool service_certificate_verified(apr_hash_t* props) {
   return get_property(props, kListenerCaFileProperty, nullptr) != nullptr ||
@@ -52,7 +49,7 @@ int make_service_tls_context(struct soap* soap, apr_hash_t* props) {
     return rc;
   }
   if (get_boolean_property(props, kListenerVerifyHostProperty, 1) &&
-      !expect_host(soap->ctx, listener_host(props))) {
+      !expect_certificate_host(soap, listener_host(props))) {
     return soap_set_receiver_error(soap, "SSL/TLS error",
                                    "Cannot set the listener host for certificate verification",
                                    SOAP_SSL_ERROR);

@@ -26,4 +26,9 @@ bool service_certificate_verified(apr_hash_t* props);
 // address). SOAP_OK, or the runtime's error code with its fault set.
 int make_service_tls_context(struct soap* soap, apr_hash_t* props);
 
+// Makes the handshakes of the runtime's TLS context fail unless the peer's
+// certificate names host (a DNS name, an IP address, or one in brackets) in
+// its alternative names. False when OpenSSL cannot take the name.
+bool expect_certificate_host(struct soap* soap, const char* host);
+
 #endif

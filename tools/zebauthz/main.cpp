@@ -18,6 +18,8 @@ constexpr char kUsage[] = R"(usage:
   zebauthz fetch [--json] SERVICE [--password-file F] [TREE] [--explain ACTION PATH...]
   zebauthz fetch [--json] --via-cache --memcache SERVERS SERVICE [TREE] [--explain ...]
   zebauthz flush [--json] --memcache SERVERS SERVICE [--password-file F]
+  zebauthz status [--json] URL [--user U --password-file F] [--ca-file F]
+      [--max-failure-ratio R] [--max-skipped N]
   zebauthz --version
 ROLES is --role ID=PBP[,PBP...] (repeatable) or --roles FILE, a JSON list of
 {"id": ID, "pbps": [PBP, ...]} ("-" reads standard input).
@@ -33,13 +35,20 @@ SERVERS is the module's memcached server list, HOST:PORT[,HOST:PORT...].
 flush drops the user's cached role paths (and, with --password-file, the
 cached acceptance of that password) from every server; connections that
 already hold the user's roles keep them until they close.
+status reads the module's status page at URL (its Location, which answers
+with ?format=prometheus) and prints its figures; it finds something when the
+service calls failed more often than R (default 0.01) of the time, or more
+than N (default 0) memcached servers skipped operations, since the counters
+started. HTTPS certificates are checked against the system's CAs, or those
+of --ca-file; redirects are not followed; the page must answer in 10 s.
 
 exit status:
-  0  every path granted; lint found nothing; fetch or flush done
-  1  some path refused; lint found something
+  0  every path granted; lint found nothing; fetch or flush done; status healthy
+  1  some path refused; lint found something; status found the module unhealthy
   2  bad command line
   3  unreadable or malformed roles, properties or password file
-  4  the ScmListener service failed or refused the password
+  4  the ScmListener service failed or refused the password; the status page
+     could not be read or is not the module's
   5  memcached unreachable, nothing cached, or a server not flushed
   6  the repository cannot be read
 )";
@@ -60,7 +69,8 @@ int main(int argc, const char* const* argv) {
   const std::map<std::string, command_t> commands = {{"explain", zebauthz::run_explain},
                                                      {"lint", zebauthz::run_lint},
                                                      {"fetch", zebauthz::run_fetch},
-                                                     {"flush", zebauthz::run_flush}};
+                                                     {"flush", zebauthz::run_flush},
+                                                     {"status", zebauthz::run_status}};
   const auto command = commands.find(argv[1]);
   if (command == commands.end()) {
     std::cerr << "zebauthz: unknown command '" << argv[1] << "'\n" << kUsage;

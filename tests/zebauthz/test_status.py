@@ -1,0 +1,242 @@
+"""zebauthz status against a real httpd serving the status page at STATUS_PATH
+and checked against an independent reader of the same page."""
+
+import base64
+import hashlib
+import os
+import subprocess
+
+import pytest
+from prometheus_client.parser import text_string_to_metric_families
+
+from brimstack_fixture import BrimstackServer
+from harness.fixtures import USERS, server_config
+from harness.httpd import MODULES_DIR
+from harness.processes import free_port
+
+STATUS_PATH = "/zeb-status"
+ADMIN = ("admin", "watch-it")
+OPERATIONS = ["isValidUser", "getRolePathsList", "getRolePaths", "getBrandingExternalSystemId"]
+SOURCES = ["connection", "memcached", "service"]
+
+
+def histogram(family, label, value, observations, bounds):
+    """Bucket, sum and count lines of observations (seconds)."""
+    lines = []
+    for bound in bounds + ["+Inf"]:
+        below = sum(1 for o in observations if bound == "+Inf" or o <= float(bound))
+        lines.append('%s_bucket{%s="%s",le="%s"} %d' % (family, label, value, bound, below))
+    lines.append('%s_sum{%s="%s"} %s' % (family, label, value, sum(observations)))
+    lines.append('%s_count{%s="%s"} %d' % (family, label, value, len(observations)))
+    return lines
+
+
+def module_page(dead_server):
+    """A page with every family of the module's, from a day with failures
+    and a memcached server that went away."""
+    calls = {"isValidUser": (40, 2), "getRolePathsList": (12, 1), "getRolePaths": (0, 0),
+             "getBrandingExternalSystemId": (3, 0)}
+    lines = ["# HELP authnz_zeb_service_calls_total Calls of the ScmListener service.",
+             "# TYPE authnz_zeb_service_calls_total counter"]
+    for op in OPERATIONS:
+        lines += ['authnz_zeb_service_calls_total{operation="%s",outcome="answered"} %d'
+                  % (op, calls[op][0]),
+                  'authnz_zeb_service_calls_total{operation="%s",outcome="failed"} %d'
+                  % (op, calls[op][1])]
+    lines.append("# TYPE authnz_zeb_service_call_seconds histogram")
+    for op in OPERATIONS:
+        lines += histogram("authnz_zeb_service_call_seconds", "operation", op,
+                           [0.004] * calls[op][0] + [3.0] * calls[op][1],
+                           ["0.005", "0.01", "0.025", "0.05", "0.1", "0.25", "0.5", "1", "2.5",
+                            "5", "10"])
+    lines.append("# TYPE authnz_zeb_credentials_total counter")
+    for source, (accepted, refused) in zip(SOURCES, [(300, 1), (25, 0), (38, 2)]):
+        lines += ['authnz_zeb_credentials_total{source="%s",result="accepted"} %d'
+                  % (source, accepted),
+                  'authnz_zeb_credentials_total{source="%s",result="refused"} %d'
+                  % (source, refused)]
+    lines.append("# TYPE authnz_zeb_role_loads_total counter")
+    for source, loads in zip(SOURCES, [280, 20, 12]):
+        lines.append('authnz_zeb_role_loads_total{source="%s"} %d' % (source, loads))
+    lines.append("# TYPE authnz_zeb_role_load_seconds histogram")
+    for source, loads in zip(SOURCES, [280, 20, 12]):
+        lines += histogram("authnz_zeb_role_load_seconds", "source", source, [0.0004] * loads,
+                           ["0.001", "0.0025", "0.005", "0.01", "0.025", "0.05", "0.1", "0.25",
+                            "0.5", "1"])
+    lines.append("# TYPE authnz_zeb_memcached_operations_total counter")
+    for server, results in [("127.0.0.1:11211", (30, 12, 0, 0)), (dead_server, (0, 0, 1, 7))]:
+        for result, n in zip(["hit", "miss", "error", "skipped"], results):
+            lines.append('authnz_zeb_memcached_operations_total{server="%s",result="%s"} %d'
+                         % (server, result, n))
+    lines += ["# TYPE authnz_zeb_decisions_total counter",
+              'authnz_zeb_decisions_total{result="granted"} 1200',
+              'authnz_zeb_decisions_total{result="refused"} 9',
+              "# TYPE authnz_zeb_recursive_walks_total counter",
+              "authnz_zeb_recursive_walks_total 4",
+              "# TYPE authnz_zeb_recursive_walk_nodes_total counter",
+              "authnz_zeb_recursive_walk_nodes_total 53",
+              "# TYPE authnz_zeb_connection_contexts gauge", "authnz_zeb_connection_contexts 3",
+              "# TYPE authnz_zeb_connection_context_bytes gauge",
+              "authnz_zeb_connection_context_bytes 24576",
+              "# TYPE authnz_zeb_processes gauge", "authnz_zeb_processes 2",
+              "# TYPE authnz_zeb_start_time_seconds gauge",
+              "authnz_zeb_start_time_seconds 1765256400"]
+    return "\n".join(lines) + "\n"
+
+
+class StatusSite:
+    def __init__(self, zeb, tool, directory):
+        self.zeb = zeb
+        self.tool = tool
+        self.password_file = os.path.join(directory, "admin.pw")
+        with open(self.password_file, "w") as f:
+            f.write(ADMIN[1] + "\n")
+        self.wrong_password_file = os.path.join(directory, "wrong.pw")
+        with open(self.wrong_password_file, "w") as f:
+            f.write("guess\n")
+
+    def url(self, path=STATUS_PATH):
+        return "http://127.0.0.1:%d%s" % (self.zeb.httpd.port, path)
+
+    def run(self, *args, path=STATUS_PATH, credentials=True):
+        auth = ("--user", ADMIN[0], "--password-file", self.password_file) if credentials else ()
+        return self.tool.run("status", self.url(path), *auth, *args)
+
+    def page(self):
+        """The page as Prometheus's own reader sees it: {(name, labels): value}."""
+        import urllib.request
+        request = urllib.request.Request(self.url() + "?format=prometheus", headers={
+            "Authorization": "Basic " + base64.b64encode(":".join(ADMIN).encode()).decode()})
+        with urllib.request.urlopen(request, timeout=10) as response:
+            text = response.read().decode()
+        return {(s.name, tuple(sorted(s.labels.items()))): s.value
+                for family in text_string_to_metric_families(text) for s in family.samples}
+
+
+@pytest.fixture
+def status(zeb, tool, tmp_path):
+    """The deployment, two memcached servers of which one never answers, and
+    the status page at STATUS_PATH for admin only. Until the module's handler
+    is built, httpd serves a static page of the same form."""
+    dead_server = "127.0.0.1:%d" % free_port()
+    # httpd's children read them: in the deployment's directory.
+    static = os.path.join(zeb.workdir, "static")
+    os.mkdir(static)
+    for name, text in [("metrics", module_page(dead_server)), ("other", "up 1\n"),
+                       ("users", "%s:{SHA}%s\n" % (ADMIN[0], base64.b64encode(
+                           hashlib.sha1(ADMIN[1].encode()).digest()).decode()))]:
+        with open(os.path.join(static, name), "w") as f:
+            f.write(text)
+    extra = """
+LoadModule alias_module {modules}/mod_alias.so
+LoadModule authn_file_module {modules}/mod_authn_file.so
+Alias {path} {static}/metrics
+Alias /other {static}/other
+Redirect /moved {path}
+<Directory {static}>
+  AllowOverride None
+  Require all granted
+</Directory>
+<Location {path}>
+  AuthType Basic
+  AuthName status
+  AuthBasicProvider file
+  AuthUserFile {static}/users
+  Require user {admin}
+</Location>
+""".format(modules=MODULES_DIR, path=STATUS_PATH, static=static, admin=ADMIN[0])
+    zeb.start(locations=[zeb.location(memcache_server="%s %s" % (zeb.memcached.address,
+                                                                 dead_server))],
+              extra_config=extra)
+    # What the page counts: new connections, a wrong password, a failing
+    # service call.
+    for user, password in [("alice", "wonderland"), ("bob", "wrong"), ("alice", "wonderland")]:
+        zeb.client().request("/svn/repo1/", user, password)
+    zeb.brimstack.misbehave("isValidUser", "fault", times=1)
+    zeb.client().request("/svn/repo1/", "guest", USERS["guest"]["password"])
+    return StatusSite(zeb, tool, str(tmp_path))
+
+
+def test_status_prints_the_page_and_checks_its_limits(status):
+    page = status.page()
+    calls = {op: {outcome: page[("authnz_zeb_service_calls_total",
+                                 (("operation", op), ("outcome", outcome)))]
+                  for outcome in ("answered", "failed")} for op in OPERATIONS}
+    failed = sum(c["failed"] for c in calls.values())
+    ratio = failed / sum(c["answered"] + c["failed"] for c in calls.values())
+    skipped = {dict(labels)["server"] for (name, labels), value in page.items()
+               if name == "authnz_zeb_memcached_operations_total"
+               and dict(labels)["result"] == "skipped" and value > 0}
+    # The sequence made failures and skipped a server: both limits can be crossed.
+    assert failed > 0 and len(skipped) == 1
+
+    limits = [("--max-failure-ratio", repr(ratio), "--max-skipped", "1", 0),
+              ("--max-failure-ratio", repr(ratio * 0.999), "--max-skipped", "1", 1),
+              ("--max-failure-ratio", repr(ratio), "--max-skipped", "0", 1),
+              ("--max-failure-ratio=1", "--max-skipped=1", 0)]
+    for *args, expected in limits:
+        result = status.run("--json", *args)
+        assert result.returncode == expected, (args, result.stdout, result.stderr)
+    report = status.tool.json("status", status.url(), "--user", ADMIN[0], "--password-file",
+                              status.password_file, status=1)
+    assert {op["operation"]: {"answered": op["answered"], "failed": op["failed"]}
+            for op in report["service"]["operations"]} == calls
+    assert report["service"]["failure_ratio"] == pytest.approx(ratio)
+    assert [s["server"] for s in report["memcached"] if s["skipped"]] == list(skipped)
+    assert report["decisions"] == {
+        result: page[("authnz_zeb_decisions_total", (("result", result),))]
+        for result in ("granted", "refused")}
+    assert report["problems"] and not report["healthy"]
+
+    text = status.run("--max-failure-ratio", "1")
+    assert text.returncode == 1, text.stderr
+    lines = text.stdout.splitlines()
+    for op in OPERATIONS:
+        assert any(line.split()[:3] == [op, "%d" % calls[op]["answered"],
+                                        "%d" % calls[op]["failed"]] for line in lines), op
+    assert lines[-1] == "UNHEALTHY: 1 memcached server(s) skipped, more than 0"
+
+
+@pytest.mark.parametrize("args, path, credentials, status_code, message", [
+    ((), STATUS_PATH, False, 4, "refuses to answer without credentials (HTTP 401)"),
+    (("--user", "admin", "--password-file", "WRONG"), STATUS_PATH, False, 4,
+     "refuses the credentials of admin (HTTP 401)"),
+    ((), "/moved", True, 4, "answers HTTP 302 to http://127.0.0.1:"),
+    ((), "/nowhere", True, 4, "answers HTTP 404"),
+    ((), "/other", True, 4, "not the module's status page"),
+    (("--max-failure-ratio", "1.5"), STATUS_PATH, True, 2, "a ratio from 0 to 1"),
+    (("--max-skipped", "-1"), STATUS_PATH, True, 2, "a count from 0"),
+    (("--user", "admin"), STATUS_PATH, False, 2, "--user and --password-file go together"),
+    ((), "/zeb status", True, 2, "blank"),
+    ((), "/zeb-status\r\nX-Injected: 1", True, 2, "control character"),
+])
+def test_status_fails_unless_it_reads_the_modules_page(status, args, path, credentials,
+                                                       status_code, message):
+    args = tuple(status.wrong_password_file if a == "WRONG" else a for a in args)
+    result = status.run(*args, path=path, credentials=credentials)
+    assert (result.returncode, result.stdout) == (status_code, ""), result.stderr
+    assert message in result.stderr
+
+
+def test_status_needs_a_reachable_server(tool):
+    result = tool.run("status", "http://127.0.0.1:%d/zeb-status" % free_port())
+    assert result.returncode == 4 and "Connection refused" in result.stderr
+
+
+@pytest.mark.parametrize("names, trusted, message", [
+    ("DNS:localhost,IP:127.0.0.1", False, "certificate verify failed"),
+    ("DNS:localhost,IP:127.0.0.1", True, "answers HTTP 404"),
+    ("DNS:elsewhere.example", True, "certificate verify failed"),
+])
+def test_status_over_https_checks_the_certificate(tool, tmp_path, names, trusted, message):
+    key, cert = str(tmp_path / "key.pem"), str(tmp_path / "cert.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "1", "-subj", "/CN=status", "-addext", "subjectAltName=" + names],
+                   check=True, capture_output=True)
+    # The stand-in server answers 404 to a GET of anything but its controls:
+    # reaching that answer means the handshake passed.
+    with BrimstackServer(server_config(), tls=True, cert=cert, key=key) as server:
+        ca = ("--ca-file", cert) if trusted else ()
+        result = tool.run("status", server.base_url + STATUS_PATH, *ca)
+    assert result.returncode == 4 and message in result.stderr, result.stderr
