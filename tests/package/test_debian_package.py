@@ -262,9 +262,9 @@ def check_installed_layout():
     # The package's .conf holds no configuration, only pointers.
     assert all(line.startswith("#") for line in read(MODULE_CONF).splitlines() if line.strip())
     # dh_compress compresses what is larger than 4 kB.
-    for name in ("README.md", "configuration.md", "README.Debian", "copyright", "changelog",
-                 "examples/authnz-zeb-site.conf", "examples/brimstack.properties",
-                 "examples/fail2ban/filter.d/authnz-zeb.conf"):
+    for name in ("README.md", "configuration.md", "status.md", "README.Debian", "copyright",
+                 "changelog", "examples/authnz-zeb-site.conf", "examples/brimstack.properties",
+                 "examples/fail2ban/filter.d/authnz-zeb.conf", "examples/status-alerts.yml"):
         path = os.path.join(DOC, name)
         assert os.path.exists(path) or os.path.exists(path + ".gz"), name
     for page in ("/usr/share/man/man1/zebauthz.1.gz", "/usr/share/man/man8/privbind.8.gz"):

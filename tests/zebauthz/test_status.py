@@ -240,3 +240,14 @@ def test_status_over_https_checks_the_certificate(tool, tmp_path, names, trusted
         ca = ("--ca-file", cert) if trusted else ()
         result = tool.run("status", server.base_url + STATUS_PATH, *ca)
     assert result.returncode == 4 and message in result.stderr, result.stderr
+
+
+@pytest.mark.parametrize("command, path", [
+    (("check", "config"), "docs/status-prometheus.yml"),
+    (("test", "rules"), "tests/zebauthz/status_alerts_test.yml"),
+])
+def test_example_prometheus_files(command, path):
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    result = subprocess.run(["promtool", *command, os.path.join(root, path)],
+                            capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stdout + result.stderr
