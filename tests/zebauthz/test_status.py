@@ -4,7 +4,9 @@ and checked against an independent reader of the same page."""
 import base64
 import hashlib
 import os
+import socket
 import subprocess
+import time
 
 import pytest
 from prometheus_client.parser import text_string_to_metric_families
@@ -218,9 +220,17 @@ def test_status_fails_unless_it_reads_the_modules_page(status, args, path, crede
     assert message in result.stderr
 
 
-def test_status_needs_a_reachable_server(tool):
+def test_status_needs_a_server_that_answers(tool):
     result = tool.run("status", "http://127.0.0.1:%d/zeb-status" % free_port())
     assert result.returncode == 4 and "Connection refused" in result.stderr
+    # A server that takes the connection and never answers.
+    with socket.socket() as silent:
+        silent.bind(("127.0.0.1", 0))
+        silent.listen()
+        started = time.monotonic()
+        result = tool.run("status", "http://127.0.0.1:%d/zeb-status" % silent.getsockname()[1])
+        assert result.returncode == 4, result.stderr
+        assert 9 < time.monotonic() - started < 20
 
 
 @pytest.mark.parametrize("names, trusted, message", [

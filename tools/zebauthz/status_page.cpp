@@ -14,7 +14,6 @@ namespace {
 
 constexpr int kTimeoutSeconds = 10;
 constexpr unsigned long kMaxPageBytes = 8UL << 20;
-constexpr size_t kFaultBufferSize = 1024;
 
 struct url_parts {
   bool tls = false;
@@ -71,10 +70,13 @@ class page_session {
     return &soap_;
   }
 
+  // The runtime's own words (no SOAP was spoken), with the detail it has.
   [[noreturn]] void fail(const std::string& what) {
-    char text[kFaultBufferSize] = "";
-    soap_sprint_fault(&soap_, text, sizeof text);
-    throw failure(kExitService, what + ": " + text);
+    soap_set_fault(&soap_);
+    const char* text = soap_fault_string(&soap_);
+    const char* detail = soap_fault_detail(&soap_);
+    throw failure(kExitService, what + ": " + (text ? text : "failed") +
+                                    (detail ? std::string(" (") + detail + ")" : std::string()));
   }
 
  private:
