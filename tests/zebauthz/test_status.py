@@ -16,7 +16,11 @@ from harness.fixtures import USERS, server_config
 from harness.httpd import MODULES_DIR
 from harness.processes import free_port
 
-STATUS_PATH = "/zeb-status"
+# The module's handler serves HANDLER_PATH; until it is built, STATUS_PATH
+# is a static page of the same form at SAMPLE_PATH.
+HANDLER_PATH = "/zeb-status"
+SAMPLE_PATH = "/zeb-status-sample"
+STATUS_PATH = SAMPLE_PATH
 ADMIN = ("admin", "watch-it")
 OPERATIONS = ["isValidUser", "getRolePathsList", "getRolePaths", "getBrandingExternalSystemId"]
 SOURCES = ["connection", "memcached", "service"]
@@ -118,8 +122,7 @@ class StatusSite:
 @pytest.fixture
 def status(zeb, tool, tmp_path):
     """The deployment, two memcached servers of which one never answers, and
-    the status page at STATUS_PATH for admin only. Until the module's handler
-    is built, httpd serves a static page of the same form."""
+    the status pages for admin only."""
     dead_server = "127.0.0.1:%d" % free_port()
     # httpd's children read them: in the deployment's directory.
     static = os.path.join(zeb.workdir, "static")
@@ -132,13 +135,18 @@ def status(zeb, tool, tmp_path):
     extra = """
 LoadModule alias_module {modules}/mod_alias.so
 LoadModule authn_file_module {modules}/mod_authn_file.so
-Alias {path} {static}/metrics
+Alias {sample} {static}/metrics
 Alias /other {static}/other
-Redirect /moved {path}
+Redirect /moved {status}
 <Directory {static}>
   AllowOverride None
   Require all granted
 </Directory>
+<Location {handler}>
+  SetHandler authnz-zeb-status
+</Location>
+""".format(modules=MODULES_DIR, sample=SAMPLE_PATH, status=STATUS_PATH, handler=HANDLER_PATH,
+           static=static) + "".join("""
 <Location {path}>
   AuthType Basic
   AuthName status
@@ -146,16 +154,17 @@ Redirect /moved {path}
   AuthUserFile {static}/users
   Require user {admin}
 </Location>
-""".format(modules=MODULES_DIR, path=STATUS_PATH, static=static, admin=ADMIN[0])
+""".format(path=path, static=static, admin=ADMIN[0]) for path in (HANDLER_PATH, SAMPLE_PATH))
     zeb.start(locations=[zeb.location(memcache_server="%s %s" % (zeb.memcached.address,
                                                                  dead_server))],
               extra_config=extra)
-    # What the page counts: new connections, a wrong password, a failing
-    # service call.
-    for user, password in [("alice", "wonderland"), ("bob", "wrong"), ("alice", "wonderland")]:
-        zeb.client().request("/svn/repo1/", user, password)
+    # What the handler's page counts: new connections, wrong passwords, keys
+    # on both memcached servers, a failing service call.
+    for user in ["alice", "bob", "guest"] * 3:
+        zeb.client().request("/svn/repo1/", user, USERS[user]["password"])
+        zeb.client().request("/svn/repo1/", user, "wrong")
     zeb.brimstack.misbehave("isValidUser", "fault", times=1)
-    zeb.client().request("/svn/repo1/", "guest", USERS["guest"]["password"])
+    zeb.client().request("/svn/repo1/", "guest", "unseen")
     return StatusSite(zeb, tool, str(tmp_path))
 
 
