@@ -2,6 +2,7 @@
 and checked against an independent reader of the same page."""
 
 import base64
+import collections
 import hashlib
 import os
 import socket
@@ -23,70 +24,52 @@ SAMPLE_PATH = "/zeb-status-sample"
 STATUS_PATH = SAMPLE_PATH
 ADMIN = ("admin", "watch-it")
 OPERATIONS = ["isValidUser", "getRolePathsList", "getRolePaths", "getBrandingExternalSystemId"]
-SOURCES = ["connection", "memcached", "service"]
-
-
-def histogram(family, label, value, observations, bounds):
-    """Bucket, sum and count lines of observations (seconds)."""
-    lines = []
-    for bound in bounds + ["+Inf"]:
-        below = sum(1 for o in observations if bound == "+Inf" or o <= float(bound))
-        lines.append('%s_bucket{%s="%s",le="%s"} %d' % (family, label, value, bound, below))
-    lines.append('%s_sum{%s="%s"} %s' % (family, label, value, sum(observations)))
-    lines.append('%s_count{%s="%s"} %d' % (family, label, value, len(observations)))
-    return lines
 
 
 def module_page(dead_server):
-    """A page with every family of the module's, from a day with failures
-    and a memcached server that went away."""
-    calls = {"isValidUser": (40, 2), "getRolePathsList": (12, 1), "getRolePaths": (0, 0),
-             "getBrandingExternalSystemId": (3, 0)}
-    lines = ["# HELP authnz_zeb_service_calls_total Calls of the ScmListener service.",
-             "# TYPE authnz_zeb_service_calls_total counter"]
-    for op in OPERATIONS:
-        lines += ['authnz_zeb_service_calls_total{operation="%s",outcome="answered"} %d'
-                  % (op, calls[op][0]),
-                  'authnz_zeb_service_calls_total{operation="%s",outcome="failed"} %d'
-                  % (op, calls[op][1])]
-    lines.append("# TYPE authnz_zeb_service_call_seconds histogram")
-    for op in OPERATIONS:
-        lines += histogram("authnz_zeb_service_call_seconds", "operation", op,
-                           [0.004] * calls[op][0] + [3.0] * calls[op][1],
-                           ["0.005", "0.01", "0.025", "0.05", "0.1", "0.25", "0.5", "1", "2.5",
-                            "5", "10"])
-    lines.append("# TYPE authnz_zeb_credentials_total counter")
-    for source, (accepted, refused) in zip(SOURCES, [(300, 1), (25, 0), (38, 2)]):
-        lines += ['authnz_zeb_credentials_total{source="%s",result="accepted"} %d'
-                  % (source, accepted),
-                  'authnz_zeb_credentials_total{source="%s",result="refused"} %d'
-                  % (source, refused)]
-    lines.append("# TYPE authnz_zeb_role_loads_total counter")
-    for source, loads in zip(SOURCES, [280, 20, 12]):
-        lines.append('authnz_zeb_role_loads_total{source="%s"} %d' % (source, loads))
-    lines.append("# TYPE authnz_zeb_role_load_seconds histogram")
-    for source, loads in zip(SOURCES, [280, 20, 12]):
-        lines += histogram("authnz_zeb_role_load_seconds", "source", source, [0.0004] * loads,
-                           ["0.001", "0.0025", "0.005", "0.01", "0.025", "0.05", "0.1", "0.25",
-                            "0.5", "1"])
-    lines.append("# TYPE authnz_zeb_memcached_operations_total counter")
-    for server, results in [("127.0.0.1:11211", (30, 12, 0, 0)), (dead_server, (0, 0, 1, 7))]:
-        for result, n in zip(["hit", "miss", "error", "skipped"], results):
-            lines.append('authnz_zeb_memcached_operations_total{server="%s",result="%s"} %d'
-                         % (server, result, n))
-    lines += ["# TYPE authnz_zeb_decisions_total counter",
-              'authnz_zeb_decisions_total{result="granted"} 1200',
-              'authnz_zeb_decisions_total{result="refused"} 9',
-              "# TYPE authnz_zeb_recursive_walks_total counter",
-              "authnz_zeb_recursive_walks_total 4",
-              "# TYPE authnz_zeb_recursive_walk_nodes_total counter",
-              "authnz_zeb_recursive_walk_nodes_total 53",
-              "# TYPE authnz_zeb_connection_contexts gauge", "authnz_zeb_connection_contexts 3",
-              "# TYPE authnz_zeb_connection_context_bytes gauge",
-              "authnz_zeb_connection_context_bytes 24576",
-              "# TYPE authnz_zeb_processes gauge", "authnz_zeb_processes 2",
-              "# TYPE authnz_zeb_start_time_seconds gauge",
-              "authnz_zeb_start_time_seconds 1765256400"]
+    """A page of the handler's form (every family, HELP and TYPE) from a day
+    with failures and a memcached server that went away."""
+    families = collections.defaultdict(list)
+
+    def add(family, value, suffix="", **labels):
+        text = ",".join('%s="%s"' % item for item in labels.items())
+        families[family].append("authnz_zeb_%s%s{%s} %s" % (family, suffix, text, value))
+
+    def observe(family, observations, bounds, **labels):
+        for bound in bounds + ["+Inf"]:
+            add(family, sum(o <= float(bound) for o in observations), "_bucket", **labels,
+                le=bound)
+        add(family, sum(observations), "_sum", **labels)
+        add(family, len(observations), "_count", **labels)
+
+    for op, (answered, failed) in zip(OPERATIONS, [(40, 2), (12, 1), (0, 0), (3, 0)]):
+        add("service_calls_total", answered, operation=op, outcome="answered")
+        add("service_calls_total", failed, operation=op, outcome="failed")
+        observe("service_call_seconds", [0.004] * answered + [3.0] * failed,
+                "0.005 0.01 0.025 0.05 0.1 0.25 0.5 1 2.5 5 10".split(), operation=op)
+    for source, accepted, refused, loads in [("connection", 300, 1, 280), ("memcached", 25, 0, 20),
+                                             ("service", 38, 2, 12)]:
+        add("credentials_total", accepted, source=source, result="accepted")
+        add("credentials_total", refused, source=source, result="refused")
+        add("role_loads_total", loads, source=source)
+        observe("role_load_seconds", [0.0004] * loads,
+                "0.001 0.0025 0.005 0.01 0.025 0.05 0.1 0.25 0.5 1".split(), source=source)
+    for server, counts in [("127.0.0.1:11211", (30, 12, 0, 0)), (dead_server, (0, 0, 1, 7))]:
+        for result, n in zip(["hit", "miss", "error", "skipped"], counts):
+            add("memcached_operations_total", n, server=server, result=result)
+    add("decisions_total", 1200, result="granted")
+    add("decisions_total", 9, result="refused")
+    for family, value in [("recursive_walks_total", 4), ("recursive_walk_nodes_total", 53),
+                          ("connection_contexts", 3), ("connection_context_bytes", 24576),
+                          ("processes", 2), ("start_time_seconds", 1765256400)]:
+        add(family, value)
+    lines = []
+    for family, samples in families.items():
+        kind = ("counter" if family.endswith("_total") else
+                "histogram" if family.endswith("_seconds") and family != "start_time_seconds"
+                else "gauge")
+        lines += ['# HELP authnz_zeb_%s What "%s" counts.' % (family, family),
+                  "# TYPE authnz_zeb_%s %s" % (family, kind)] + samples
     return "\n".join(lines) + "\n"
 
 
