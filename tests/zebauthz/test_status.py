@@ -177,6 +177,10 @@ def test_status_prints_the_page_and_checks_its_limits(status):
             for op in report["service"]["operations"]} == calls
     assert report["service"]["failure_ratio"] == pytest.approx(ratio)
     assert [s["server"] for s in report["memcached"] if s["skipped"]] == list(skipped)
+    assert {(c["source"], result): c[result] for c in report["credentials"]
+            for result in ("accepted", "refused")} == {
+        (dict(labels)["source"], dict(labels)["result"]): value
+        for (name, labels), value in page.items() if name == "authnz_zeb_credentials_total"}
     assert report["decisions"] == {
         result: page[("authnz_zeb_decisions_total", (("result", result),))]
         for result in ("granted", "refused")}

@@ -17,6 +17,18 @@ std::string format(const char* pattern, double value) {
   return text;
 }
 
+double credential_checks(const status_figures& figures) {
+  double checks = 0;
+  for (const auto& source : figures.credentials) checks += source.accepted + source.refused;
+  return checks;
+}
+
+double role_loads_of(const status_figures& figures) {
+  double loads = 0;
+  for (const auto& source : figures.role_loads) loads += source.loads;
+  return loads;
+}
+
 std::string count(double value) {
   return format("%.0f", value);
 }
@@ -91,8 +103,7 @@ void write_status(std::ostream& out, const std::string& url, const status_figure
                   count(figures.service_failures()), percent(figures.failure_ratio())});
   write_table(out, rows);
 
-  double credentials = 0;
-  for (const auto& source : figures.credentials) credentials += source.accepted + source.refused;
+  const double credentials = credential_checks(figures);
   out << "\ncredentials checked\n";
   rows = {{"answered by", "accepted", "refused", "share"}};
   for (const auto& source : figures.credentials) {
@@ -101,8 +112,7 @@ void write_status(std::ostream& out, const std::string& url, const status_figure
   }
   write_table(out, rows);
 
-  double loads = 0;
-  for (const auto& source : figures.role_loads) loads += source.loads;
+  const double loads = role_loads_of(figures);
   out << "\nrole-path loads\n";
   rows = {{"source", "loads", "share", "p50", "p95"}};
   for (const auto& source : figures.role_loads) {
@@ -147,14 +157,17 @@ nlohmann::json status_to_json(const std::string& url, const status_figures& figu
   }
   nlohmann::json credentials = nlohmann::json::array();
   for (const auto& source : figures.credentials) {
-    credentials.push_back({{"source", source.source},
-                           {"accepted", whole(source.accepted)},
-                           {"refused", whole(source.refused)}});
+    credentials.push_back(
+        {{"source", source.source},
+         {"accepted", whole(source.accepted)},
+         {"refused", whole(source.refused)},
+         {"share", share(source.accepted + source.refused, credential_checks(figures))}});
   }
   nlohmann::json role_loads = nlohmann::json::array();
   for (const auto& source : figures.role_loads) {
     role_loads.push_back({{"source", source.source},
                           {"loads", whole(source.loads)},
+                          {"share", share(source.loads, role_loads_of(figures))},
                           {"p50_seconds", optional_number(bucket_quantile(source.seconds, 0.5))},
                           {"p95_seconds", optional_number(bucket_quantile(source.seconds, 0.95))}});
   }
@@ -163,6 +176,7 @@ nlohmann::json status_to_json(const std::string& url, const status_figures& figu
     memcached.push_back({{"server", server.server},
                          {"hit", whole(server.hit)},
                          {"miss", whole(server.miss)},
+                         {"hit_ratio", share(server.hit, server.hit + server.miss)},
                          {"error", whole(server.error)},
                          {"skipped", whole(server.skipped)}});
   }
