@@ -166,9 +166,11 @@ TEST(StatusText, RefusesPagesThatAreNotTheModules) {
       "up 1\n",
       without_decisions,
       kPage + std::string("authnz_zeb_recursive_walks_total -1\n"),
+      kPage + std::string("authnz_zeb_decisions_total{result=\"refused\"} 2\n"),
       kPage + std::string("authnz_zeb_processes NaN\n"),
       kPage +
           std::string("authnz_zeb_role_load_seconds_bucket{source=\"service\",le=\"soon\"} 1\n"),
+      kPage + std::string("authnz_zeb_role_load_seconds_bucket{source=\"service\",le=\"-1\"} 1\n"),
   };
   for (const auto& text : cases) {
     EXPECT_THROW(zebauthz::figures_of(parse_exposition(text)), exposition_error) << text;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <set>
 
 namespace zebauthz {
 namespace {
@@ -37,8 +38,9 @@ void add_to_histogram(histogram& h, const std::string& suffix, const metric_samp
     double bound = INFINITY;
     if (le != "+Inf") {
       const auto [end, error] = std::from_chars(le.data(), le.data() + le.size(), bound);
-      if (le.empty() || error != std::errc() || end != le.data() + le.size()) {
-        throw exposition_error(sample.name + " has a bucket bound that is not a number: \"" + le +
+      // Times are never negative; a bound that is would upset the estimates.
+      if (le.empty() || error != std::errc() || end != le.data() + le.size() || !(bound >= 0)) {
+        throw exposition_error(sample.name + " has a bucket bound that is not a time: \"" + le +
                                "\"");
       }
     }
@@ -106,12 +108,17 @@ status_figures figures_of(const exposition& page) {
   status_figures figures;
   bool has_calls = false;
   bool has_decisions = false;
+  std::set<std::pair<std::string, std::map<std::string, std::string>>> seen;
   for (const auto& sample : page.samples) {
     if (sample.name.rfind(kPrefix, 0) != 0) continue;
     // Every figure counts something: a value that is not a count would
     // make any ratio meaningless.
     if (!std::isfinite(sample.value) || sample.value < 0) {
       throw exposition_error(sample.name + " is not a count: " + std::to_string(sample.value));
+    }
+    // A series written twice would be counted twice.
+    if (!seen.emplace(sample.name, sample.labels).second) {
+      throw exposition_error(sample.name + " is on the page twice with the same labels");
     }
     const std::string name = sample.name.substr(sizeof kPrefix - 1);
     const auto histogram_part = [&](const std::string& family) -> std::optional<std::string> {
