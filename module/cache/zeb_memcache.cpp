@@ -24,6 +24,20 @@ struct zeb_memcache_handle {
 
 namespace {
 
+// Lower-case hexadecimal form of digest_size bytes, high half first,
+// allocated in pool.
+const char* hex_digest(const unsigned char digest[], apr_size_t digest_size, apr_pool_t* pool) {
+  static constexpr char kHexDigits[] = "0123456789abcdef";
+  if (!digest) digest_size = 0;
+  char* text = static_cast<char*>(apr_palloc(pool, 2 * digest_size + 1));
+  for (apr_size_t i = 0; i < digest_size; ++i) {
+    text[2 * i] = kHexDigits[digest[i] >> 4];
+    text[2 * i + 1] = kHexDigits[digest[i] & 0x0f];
+  }
+  text[2 * digest_size] = '\0';
+  return text;
+}
+
 using zeb_memcache::server;
 
 // A child pool destroyed on scope exit; get() is null when it could not be made.
@@ -209,26 +223,6 @@ zeb_memcache_t* make_handle(const char* address, zeb_memcache::server_list list,
 
 extern "C" {
 
-apr_status_t memcache_server__parsestr(const char* address, char** host, apr_port_t* port,
-                                       apr_pool_t* pool) {
-  if (!address || !host || !port) return ZEB_MEMCACHE_EADDRESS;
-
-  char* parsed_host = nullptr;
-  char* scope_id = nullptr;
-  apr_port_t parsed_port = 0;
-  if (apr_parse_addr_port(&parsed_host, &scope_id, &parsed_port, address, pool) != APR_SUCCESS ||
-      !parsed_host || scope_id) {
-    return ZEB_MEMCACHE_EADDRESS;
-  }
-  // APR takes "name:junk" (a port that is not a number) and unbracketed IPv6
-  // for a host name; no resolver would ever find them.
-  if (address[0] != '[' && std::strchr(parsed_host, ':')) return ZEB_MEMCACHE_EADDRESS;
-
-  *host = parsed_host;
-  *port = parsed_port ? parsed_port : ZEB_MEMCACHE_DEFAULT_PORT;
-  return APR_SUCCESS;
-}
-
 apr_status_t memcache_server_connect(const char* address, zeb_memcache_t** mc, apr_pool_t* pool) {
   if (!address) return ZEB_MEMCACHE_EADDRESS;
   if (!mc || !pool) return ZEB_MEMCACHE_ECLIENT;
@@ -278,7 +272,7 @@ apr_status_t memcache_cache_genkey(const char* userkey, const char* prefix, cons
   unsigned char digest[APR_MD5_DIGESTSIZE];
   if (apr_md5(digest, text, std::strlen(text)) != APR_SUCCESS) return ZEB_MEMCACHE_EKEY;
 
-  *key = svn__digest_to_cstring_display(digest, sizeof digest, pool);
+  *key = hex_digest(digest, sizeof digest, pool);
   if (key_len) *key_len = 2 * sizeof digest;
   return APR_SUCCESS;
 }
@@ -361,19 +355,6 @@ apr_status_t memcache_cache_fetch(const char* address, zeb_memcache_t** mc, cons
   apr_status_t rv = memcache_server_connect(address, mc, pool);
   if (rv != APR_SUCCESS) return rv;
   return memcache_cache_get(*mc, userkey, prefix, data, data_len, pool);
-}
-
-const char* svn__digest_to_cstring_display(const unsigned char digest[], apr_size_t digest_size,
-                                           apr_pool_t* pool) {
-  static constexpr char kHexDigits[] = "0123456789abcdef";
-  if (!digest) digest_size = 0;
-  char* text = static_cast<char*>(apr_palloc(pool, 2 * digest_size + 1));
-  for (apr_size_t i = 0; i < digest_size; ++i) {
-    text[2 * i] = kHexDigits[digest[i] >> 4];
-    text[2 * i + 1] = kHexDigits[digest[i] & 0x0f];
-  }
-  text[2 * digest_size] = '\0';
-  return text;
 }
 
 }  // extern "C"

@@ -22,6 +22,8 @@
 #include <apr_network_io.h>
 #include <apr_pools.h>
 
+#include "zeb_memcache_address.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -29,9 +31,6 @@ extern "C" {
 /* A client for one address; opaque to callers. */
 typedef struct zeb_memcache_handle zeb_memcache_t;
 
-/* No address configured, or it cannot be parsed, names no server, has a
- * scope id, no host or an unknown or out-of-range option. */
-#define ZEB_MEMCACHE_EADDRESS 50001
 /* The server is not in the client or did not answer the statistics request
  * in time. */
 #define ZEB_MEMCACHE_ESTATUS 50002
@@ -48,18 +47,6 @@ typedef struct zeb_memcache_handle zeb_memcache_t;
 #define ZEB_MEMCACHE_ENOTFOUND 50010
 /* memcached refused or failed to delete the value, or did not answer in time. */
 #define ZEB_MEMCACHE_EDELETE 50011
-
-/* Port used when the address names none. */
-#define ZEB_MEMCACHE_DEFAULT_PORT 11211
-
-/* Parses one server "HOST", "HOST:PORT", "[IPV6]" or "[IPV6]:PORT" into host
- * and port
- * (ZEB_MEMCACHE_DEFAULT_PORT when none is given). Answers 0, or
- * ZEB_MEMCACHE_EADDRESS for a null, unparsable or host-less address or one
- * with a scope id. Touches no network, so configuration code can use it to
- * check an address early. */
-apr_status_t memcache_server__parsestr(const char* address, char** host, apr_port_t* port,
-                                       apr_pool_t* pool);
 
 /* Makes *mc a client for the servers of address. A client already in *mc
  * for the same address is kept without network traffic while one of its
@@ -117,11 +104,6 @@ apr_status_t memcache_cache_stash(const char* address, zeb_memcache_t** mc, cons
 apr_status_t memcache_cache_fetch(const char* address, zeb_memcache_t** mc, const char* prefix,
                                   const char* userkey, char** data, apr_size_t* data_len,
                                   apr_pool_t* pool);
-
-/* Lower-case hexadecimal form of digest_size bytes, high half first,
- * allocated in pool. */
-const char* svn__digest_to_cstring_display(const unsigned char digest[], apr_size_t digest_size,
-                                           apr_pool_t* pool);
 
 #ifdef __cplusplus
 }

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-#include "zeb_memcache.h"
+#include "zeb_memcache_address.h"
 
 namespace zeb_memcache {
 namespace {
