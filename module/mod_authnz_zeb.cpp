@@ -7,6 +7,7 @@
 
 #include "check_credentials.h"
 #include "config_warnings.h"
+#include "hooks.h"
 #include "mod_authnz_zeb.h"
 #include "report_screening.h"
 #include "subreq_bypass.h"

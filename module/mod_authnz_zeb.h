@@ -41,8 +41,4 @@ void set_role_cache_limit(apr_size_t bytes);
 // *bytes; an error text allocated in pool when it is anything else.
 const char* parse_role_cache_size(const char* arg, apr_size_t* bytes, apr_pool_t* pool);
 
-int check_user(request_rec* r);
-int check_access(request_rec* r);
-int zeb_subreq_bypass(request_rec* r, const char* repos_path, const char* repos_name);
-
 #endif

@@ -3,6 +3,7 @@
 #include "check_credentials.h"
 
 #include <apr_strings.h>
+#include <http_core.h>
 #include <http_log.h>
 #include <http_protocol.h>
 
@@ -10,17 +11,18 @@
 #include <string>
 
 #include "cache_keys.h"
-#include "connection_cache.h"
 #include "connection_context.h"
-#include "context_setup.h"
-#include "copy_destination.h"
+#include "credentials_cache.h"
 #include "dav_svn_api.h"
+#include "hooks.h"
 #include "properties_file.h"
 #include "request_answer.h"
 #include "request_env.h"
+#include "request_paths.h"
 #include "scm_calls.h"
 #include "scm_requestkey.h"
 #include "service_failure.h"
+#include "service_runtime.h"
 #include "soap_runtime_settings.h"
 #include "zeb_memcache.h"
 
@@ -41,15 +43,16 @@ int ask_service(int* answer, ctx_data* ctx, request_rec* r, const char* username
   const char* action = make_soap_action(username, r->pool);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Unable to fetch isValidUser() API response from memcached; contacting Brimstack");
-  if (int rc = open_service_runtime(ctx, r); rc != OK) return rc;
-  if (const int rc = call_is_valid_user(answer, ctx, action, username, password, repos_name);
+  if (int rc = open_service_runtime(&ctx->service, r); rc != OK) return rc;
+  if (const int rc =
+          call_is_valid_user(answer, &ctx->service, action, username, password, repos_name);
       rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "isValidUser() API FAILED: %s",
-                  service_failure_text(ctx, r));
-    end_soap_call(ctx);
+                  service_failure_text(&ctx->service, r));
+    end_soap_call(&ctx->service);
     return rc;
   }
-  end_soap_call(ctx);
+  end_soap_call(&ctx->service);
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "isValidUser() API succeeded: [%d = %s]", *answer,
                 validity(*answer));
   char value[4];
@@ -64,16 +67,17 @@ int ask_service(int* answer, ctx_data* ctx, request_rec* r, const char* username
 // service's answer, fresh or from memcached, refuses them; a failed call
 // is the service's failure, and nothing is cached for it.
 zeb::outcome validate_credentials(ctx_data* ctx, request_rec* r, const char* username,
-                                  const char* password, const char* repos_name) {
+                                  const char* password, const char* repos_name,
+                                  const char* header) {
   int answer = kRefused;
   reset_cached_authnz_data(ctx, r);
   // The key names the service and repository the answer is for, and holds
   // the password only as a digest keyed with the shared secret. Null (never
   // cached) only when no digest can be made.
-  const std::string key = zeb::is_valid_user_key(
-      ctx->scm_listener_url, ctx->external_system_id, repos_name, username,
-      get_property(ctx->properties_hash, kSharedSecretProperty, SCM_DEFAULT_SHARED_SECRET),
-      password);
+  const char* secret = shared_secret(ctx->service.properties_hash);
+  const std::string key =
+      zeb::is_valid_user_key(ctx->service.scm_listener_url, ctx->service.external_system_id,
+                             repos_name, username, secret, password);
   const char* user_key = key.empty() ? nullptr : apr_pstrdup(r->pool, key.c_str());
 
   char* cached = nullptr;
@@ -101,7 +105,8 @@ zeb::outcome validate_credentials(ctx_data* ctx, request_rec* r, const char* use
                   repos_name != nullptr ? repos_name : "", answer);
     return zeb::outcome::credentials_refused;
   }
-  cache_authenticated_user(ctx, username, password, repos_name, apr_time_now());
+  remember_credentials(&ctx->credentials, ctx->cache_pool, secret, username, password, repos_name,
+                       header, apr_time_now());
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK", username);
   return zeb::outcome::granted;
 }
@@ -133,9 +138,56 @@ void log_listing_refused(request_rec* r) {
                 "Refusing '%s': the listing of repositories is not offered", r->uri);
 }
 
-// The credentials' check that the provider and the hook share.
+// The Authorization header of a request; httpd's Basic helper reads the same.
+const char* authorization_header(request_rec* r) {
+  return apr_table_get(r->headers_in,
+                       r->proxyreq == PROXYREQ_PROXY ? "Proxy-Authorization" : "Authorization");
+}
+
+void answer_user(request_rec* r, const char* user) {
+  apr_table_addn(r->headers_out, "ZebUserName", user);
+}
+
+// Answers a request that presents, byte for byte, the Authorization header
+// with which the connection accepted its user for the request's repository:
+// the same user with the same password, known without decoding or digesting
+// anything. OK with r->user set as httpd's Basic helper sets it, an error
+// status, or DECLINED when the request is not such a repetition.
+int answer_repeated_credentials(request_rec* r, const authnz_zeb_config_rec* conf,
+                                const char* earlier_user) {
+  const char* auth_type = ap_auth_type(r);
+  if (auth_type == nullptr || ap_cstr_casecmp(auth_type, "Basic") != 0 ||
+      ap_auth_name(r) == nullptr) {
+    return DECLINED;
+  }
+  const char* header = authorization_header(r);
+  ctx_data* ctx = header != nullptr ? existing_userdata(r, conf) : nullptr;
+  if (ctx == nullptr) return DECLINED;
+  expire_cached_authnz_data(ctx, r);
+  const credentials_cache& cached = ctx->credentials;
+  if (!presents_accepted_header(&cached, header) ||
+      (earlier_user != nullptr && std::strcmp(earlier_user, cached.cached_username) != 0)) {
+    return DECLINED;
+  }
+  const char* repos_name = nullptr;
+  if (get_reposinfo(&repos_name, nullptr, r, r->uri, conf) != 0) {
+    return answer_outcome(r, zeb::outcome::server_error);
+  }
+  if (repos_name == nullptr || std::strcmp(repos_name, cached.repos_name) != 0) return DECLINED;
+  // The request's own copy: a reset of the connection cache while the
+  // request runs must not take its user's name with it.
+  r->user = apr_pstrdup(r->pool, cached.cached_username);
+  r->ap_auth_type = const_cast<char*>("Basic");
+  ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per cache)", r->user);
+  set_credentials_env(r, r->user, kFromConnection);
+  answer_user(r, r->user);
+  return OK;
+}
+
+// The credentials' check that the provider and the hook share; header is the
+// Authorization header they came in (null: not known).
 zeb::outcome check_password(request_rec* r, const authnz_zeb_config_rec* conf, const char* user,
-                            const char* password) {
+                            const char* password, const char* header) {
   ctx_data* ctx = nullptr;
   if (int rc = get_userdata(&ctx, r, conf); rc != OK) return zeb::outcome_of_status(rc);
   if (password == nullptr) password = "<none>";
@@ -148,36 +200,16 @@ zeb::outcome check_password(request_rec* r, const authnz_zeb_config_rec* conf, c
   if (is_cache_okay(user, password, repos_name, ctx, r)) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per cache)", user);
     set_credentials_env(r, user, kFromConnection);
-  } else if (const zeb::outcome checked = validate_credentials(ctx, r, user, password, repos_name);
+  } else if (const zeb::outcome checked =
+                 validate_credentials(ctx, r, user, password, repos_name, header);
              checked != zeb::outcome::granted) {
     return checked;
   }
-  if (ctx->cached_username != nullptr) {
-    apr_table_add(r->headers_out, "ZebUserName", ctx->cached_username);
-  }
+  answer_user(r, user);
   return zeb::outcome::granted;
 }
 
 }  // namespace
-
-int get_reposinfo(const char** repos_name, const char** repos_path, request_rec* r, const char* uri,
-                  const authnz_zeb_config_rec* conf) {
-  const char* cleaned_uri = nullptr;
-  int trailing_slash = 0;
-  const char* relative_path = nullptr;
-  const char* path = nullptr;
-  struct dav_error* err = dav_svn_split_uri(r, uri, conf->base_uri, &cleaned_uri, &trailing_slash,
-                                            repos_name, &relative_path, &path);
-  if (err != nullptr) {
-    ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "Error decoding URI '%s'", r->uri);
-    return HTTP_INTERNAL_SERVER_ERROR;
-  }
-  if (repos_path != nullptr) {
-    *repos_path =
-        (path != nullptr && path[0] != '/') ? apr_pstrcat(r->pool, "/", path, nullptr) : path;
-  }
-  return 0;
-}
 
 authn_status zeb_check_password(request_rec* r, const char* user, const char* password) {
   const authnz_zeb_config_rec* conf = config_of(r);
@@ -192,7 +224,7 @@ authn_status zeb_check_password(request_rec* r, const char* user, const char* pa
     log_listing_refused(r);
     return AUTH_DENIED;
   }
-  return zeb::response_to(check_password(r, conf, user, password)).provider;
+  return zeb::response_to(check_password(r, conf, user, password, nullptr)).provider;
 }
 
 int check_user(request_rec* r) {
@@ -211,6 +243,7 @@ int check_user(request_rec* r) {
   // the Authorization header's name, and that is the name whose password is
   // checked and that the request then runs as.
   const char* earlier_user = r->user;
+  if (int rc = answer_repeated_credentials(r, conf, earlier_user); rc != DECLINED) return rc;
   const char* password = nullptr;
   if (int rc = ap_get_basic_auth_pw(r, &password); rc != OK) return rc;
   if (earlier_user != nullptr && std::strcmp(earlier_user, r->user) != 0) {
@@ -220,5 +253,5 @@ int check_user(request_rec* r) {
     ap_note_basic_auth_failure(r);
     return HTTP_UNAUTHORIZED;
   }
-  return answer_outcome(r, check_password(r, conf, r->user, password));
+  return answer_outcome(r, check_password(r, conf, r->user, password, authorization_header(r)));
 }

@@ -1,5 +1,4 @@
-// Authentication of a request's Basic credentials, and the split of request
-// URIs into repository name and path.
+// Authentication of a request's Basic credentials.
 #ifndef CHECK_CREDENTIALS_H
 #define CHECK_CREDENTIALS_H
 
@@ -17,10 +16,5 @@
 // location is not configured, the service failed or the check could not be
 // made (mod_auth_basic answers 500); nothing is granted on an error.
 authn_status zeb_check_password(request_rec* r, const char* user, const char* password);
-
-// 0, or HTTP_INTERNAL_SERVER_ERROR after logging. repos_path may be null
-// when the caller does not want it.
-int get_reposinfo(const char** repos_name, const char** repos_path, request_rec* r, const char* uri,
-                  const authnz_zeb_config_rec* conf);
 
 #endif

@@ -5,12 +5,13 @@
 #include <http_log.h>
 #include <http_request.h>
 
-#include "check_credentials.h"
+#include "hooks.h"
 #include "mod_authnz_zeb.h"
 #include "refusal_report.h"
 #include "report_screening.h"
 #include "request_answer.h"
 #include "request_decider.h"
+#include "request_paths.h"
 #include "subreq_bypass.h"
 
 APLOG_USE_MODULE(authnz_zeb);

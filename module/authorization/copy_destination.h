@@ -15,11 +15,6 @@ enum class destination_status {
 // host and port play no part.
 destination_status destination_uri_path(const char* header, const char** path, apr_pool_t* pool);
 
-// Whether path lies in the location rooted at base (base itself included).
-// mod_dav_svn splits any path by the length of the root alone, so a path
-// elsewhere must be caught before it is split.
-bool lies_within(const char* path, const char* base);
-
 // Whether a COPY or MOVE with this Overwrite header (absent: nullptr) may
 // replace an existing destination. mod_dav keeps it only for "F" (or "f");
 // a value it rejects counts as overwriting, so that doubt never grants.

@@ -6,10 +6,10 @@
 
 #include <cstring>
 
-#include "check_credentials.h"
 #include "copy_destination.h"
 #include "dav_svn_resource.h"
 #include "request_outcome.h"
+#include "request_paths.h"
 #include "request_tree.h"
 
 APLOG_USE_MODULE(authnz_zeb);

@@ -71,16 +71,18 @@ const char* method_name(request_rec* r) {
 // role store. A user that another module authenticated (or none) is cached
 // as such.
 void resolve_user(ctx_data* ctx, request_rec* r, const char* username, const char* repos_name) {
-  if (!ctx->authenticated_internally) {
+  if (!ctx->credentials.authenticated_internally) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per third-party)",
                   username);
   }
-  if (ctx->cached_username != nullptr && std::strcmp(ctx->cached_username, username) == 0) return;
+  if (ctx->credentials.cached_username != nullptr &&
+      std::strcmp(ctx->credentials.cached_username, username) == 0)
+    return;
   is_cache_okay(username, nullptr, repos_name, ctx, r);  // logs what differs
   reset_cached_authnz_data(ctx, r);
-  ctx->cached_username = apr_pstrdup(ctx->cache_pool, username);
-  ctx->repos_name = apr_pstrdup(ctx->cache_pool, repos_name);
-  ctx->cache_filled_at = apr_time_now();
+  ctx->credentials.cached_username = apr_pstrdup(ctx->cache_pool, username);
+  ctx->credentials.repos_name = apr_pstrdup(ctx->cache_pool, repos_name);
+  ctx->credentials.cache_filled_at = apr_time_now();
 }
 
 // What one question of the request is decided with.
@@ -88,9 +90,14 @@ class request_decider {
  public:
   request_decider(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf)
       : log_(r), roles_(ctx, r), tree_(r, conf) {
-    decider_ =
-        core::decider{&ctx->role_stores, ctx->cache_pool, ctx->repos_name, ctx->cached_username,
-                      &roles_,           &tree_,          &log_,           r->pool};
+    decider_ = core::decider{&ctx->role_stores,
+                             ctx->cache_pool,
+                             ctx->credentials.repos_name,
+                             ctx->credentials.cached_username,
+                             &roles_,
+                             &tree_,
+                             &log_,
+                             r->pool};
   }
   core::decider& get() { return decider_; }
 

@@ -4,6 +4,7 @@
 #include <http_log.h>
 
 #include "dav_svn_resource.h"
+#include "request_paths.h"
 
 APLOG_USE_MODULE(authnz_zeb);
 
@@ -29,11 +30,12 @@ request_tree::request_tree(request_rec* r, const authnz_zeb_config_rec* conf)
 // Made with the request's first recursive check: most requests have none.
 request_tree::kept* request_tree::remembered() {
   if (kept_ != nullptr) return kept_;
-  kept_ = static_cast<kept*>(ap_get_module_config(r_->request_config, &authnz_zeb_module));
+  request_memo* shared = request_memo_of(r_);
+  kept_ = static_cast<kept*>(shared->tree_walk);
   if (kept_ == nullptr) {
     kept_ = static_cast<kept*>(apr_pcalloc(r_->pool, sizeof(kept)));
     kept_->memo = zeb::decision::make_walk_memo(r_->pool);
-    ap_set_module_config(r_->request_config, &authnz_zeb_module, kept_);
+    shared->tree_walk = kept_;
   }
   return kept_;
 }

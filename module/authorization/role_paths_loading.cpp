@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "context_setup.h"
 #include "role_cache.h"
 #include "role_paths_record.h"
 #include "role_screening.h"
@@ -18,6 +17,7 @@
 #include "scm_role_entries.h"
 #include "scm_role_paths_list.h"
 #include "service_failure.h"
+#include "service_runtime.h"
 #include "soapH.h"
 #include "soap_runtime_settings.h"
 #include "zeb_memcache.h"
@@ -50,9 +50,9 @@ struct role_paths_operation {
 int call_role_paths_list(apr_array_header_t** entries, ctx_data* ctx, const char* action,
                          const char* repos_name, apr_pool_t* pool) {
   ScmListenerServiceNS__getRolePathsListResponse response{};
-  const int rc = scm_call_get_role_paths_list(ctx->soap, ctx->scm_listener_url, action,
-                                              ctx->request_key, ctx->cached_username,
-                                              ctx->external_system_id, repos_name, &response);
+  const int rc = scm_call_get_role_paths_list(
+      ctx->service.soap, ctx->service.scm_listener_url, action, ctx->service.request_key,
+      ctx->credentials.cached_username, ctx->service.external_system_id, repos_name, &response);
   if (rc == SOAP_OK) *entries = scm_roles_from_role_paths_list(&response, pool);
   return rc;
 }
@@ -60,9 +60,9 @@ int call_role_paths_list(apr_array_header_t** entries, ctx_data* ctx, const char
 int call_role_paths(apr_array_header_t** entries, ctx_data* ctx, const char* action,
                     const char* repos_name, apr_pool_t* pool) {
   ScmListenerServiceNS__getRolePathsResponse response{};
-  const int rc =
-      scm_call_get_role_paths(ctx->soap, ctx->scm_listener_url, action, ctx->request_key,
-                              ctx->cached_username, ctx->external_system_id, repos_name, &response);
+  const int rc = scm_call_get_role_paths(ctx->service.soap, ctx->service.scm_listener_url, action,
+                                         ctx->service.request_key, ctx->credentials.cached_username,
+                                         ctx->service.external_system_id, repos_name, &response);
   if (rc == SOAP_OK) *entries = scm_roles_from_role_paths(&response, pool);
   return rc;
 }
@@ -75,15 +75,15 @@ constexpr role_paths_operation kRolePaths{"getRolePaths", call_role_paths};
 int retrieve(const role_paths_operation& op, ctx_data* ctx, request_rec* r, const char* repos_name,
              apr_array_header_t* pbps_with_roles) {
   const char* user_key = get_memcache_user_key(ctx, repos_name, r->pool);
-  const char* action = make_soap_action(ctx->cached_username, r->pool);
+  const char* action = make_soap_action(ctx->credentials.cached_username, r->pool);
   apr_array_header_t* entries = nullptr;
-  if (int rc = open_service_runtime(ctx, r); rc != OK) return rc;
+  if (int rc = open_service_runtime(&ctx->service, r); rc != OK) return rc;
   const int rc = op.call(&entries, ctx, action, repos_name, r->pool);
   if (rc != SOAP_OK) {
     ap_log_rerror(APLOG_MARK, APLOG_ERR, 0, r, "%s() API FAILED: %s", op.name,
-                  service_failure_text(ctx, r));
+                  service_failure_text(&ctx->service, r));
   }
-  end_soap_call(ctx);  // the entries are copies in the request's pool
+  end_soap_call(&ctx->service);  // the entries are copies in the request's pool
   if (rc != SOAP_OK) return rc;
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "%s() API succeeded", op.name);
 
@@ -210,7 +210,7 @@ int get_role_paths(ctx_data* ctx, request_rec* r, const char* repos_name,
 int get_pbps(apr_array_header_t** pbps_with_roles, ctx_data* ctx, request_rec* r,
              const char* repos_name, apr_pool_t* pool) {
   *pbps_with_roles = apr_array_make(pool, kInitialRoles, sizeof(zeb_role_t*));
-  if (!ctx->use_role_paths_api) {
+  if (!ctx->service.use_role_paths_api) {
     const int rc = retrieve(kRolePathsList, ctx, r, repos_name, *pbps_with_roles);
     // A service without getRolePathsList answers it with a fault; one that
     // could not be reached would only fail again, after another time-out.
@@ -222,11 +222,12 @@ int get_pbps(apr_array_header_t** pbps_with_roles, ctx_data* ctx, request_rec* r
 int load_role_pbps(ctx_data* ctx, request_rec* r, const char* repos_name, apr_pool_t* store_pool,
                    apr_pool_t* temp_pool, apr_array_header_t** roles, pbp_access_t* global_access) {
   const char* user_key = get_memcache_user_key(ctx, repos_name, temp_pool);
-  zeb::role_set_key key{std::string(ctx->scm_listener_url ? ctx->scm_listener_url : "") + '\n' +
-                            (ctx->external_system_id ? ctx->external_system_id : ""),
-                        repos_name ? repos_name : "",
-                        ctx->cached_username ? ctx->cached_username : "",
-                        {}};
+  zeb::role_set_key key{
+      std::string(ctx->service.scm_listener_url ? ctx->service.scm_listener_url : "") + '\n' +
+          (ctx->service.external_system_id ? ctx->service.external_system_id : ""),
+      repos_name ? repos_name : "",
+      ctx->credentials.cached_username ? ctx->credentials.cached_username : "",
+      {}};
   char* value = nullptr;
   apr_size_t length = 0;
   std::shared_ptr<const zeb::role_set> set;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "dav_svn_api.h"
+#include "hooks.h"
 #include "mod_authnz_zeb.h"
 
 APLOG_USE_MODULE(authnz_zeb);

@@ -9,6 +9,8 @@
 #include "connection_cache.h"
 #include "context_setup.h"
 #include "properties_file.h"
+#include "soap_runtime_settings.h"
+#include "service_runtime.h"
 #include "zeb_memcache.h"
 #include "zeb_memcache_lending.h"
 
@@ -36,23 +38,26 @@ bool same_configuration(const authnz_zeb_config_rec& a, const authnz_zeb_config_
 
 // Steps that fill a context; run again by the next request when one fails.
 int set_up_context(ctx_data* ctx, request_rec* r, const authnz_zeb_config_rec* conf) {
-  destroy_soap_environment(ctx);
+  destroy_soap_environment(&ctx->service);
   ctx->conf = *conf;
-  if (int rc =
-          load_properties(&ctx->properties_hash, conf->brimstack_properties_file, r, ctx->pool);
+  if (int rc = load_properties(&ctx->service.properties_hash, conf->brimstack_properties_file, r,
+                               ctx->pool);
       rc != OK) {
     return rc;
   }
-  if (int rc = create_soap_environment(ctx, r); rc != OK) return rc;
+  if (int rc = create_soap_environment(&ctx->service, r, ctx->pool); rc != OK) return rc;
   if (conf->memcache_server != nullptr &&
       zeb_memcache::borrowed_handle(conf->memcache_server).status() != APR_SUCCESS) {
     ap_log_rerror(APLOG_MARK, APLOG_WARNING, 0, r, "Failed connecting to memcached server at '%s'",
                   conf->memcache_server);
   }
-  ctx->use_role_paths_api =
-      get_boolean_property(ctx->properties_hash, "svn.authnz.use_role_paths_api", 0);
-  get_scmlistenerurl(ctx, r);
-  if (int rc = create_scm_requestkey(ctx, r); rc != OK) return rc;
+  ctx->service.use_role_paths_api =
+      get_boolean_property(ctx->service.properties_hash, "svn.authnz.use_role_paths_api", 0);
+  get_scmlistenerurl(&ctx->service, r, ctx->pool);
+  if (int rc = create_scm_requestkey(&ctx->service, r, conf->brimstack_properties_file, ctx->pool);
+      rc != OK) {
+    return rc;
+  }
   return get_externalsystemid(ctx, r, conf);
 }
 
@@ -103,6 +108,19 @@ ctx_data* make_context(connection_contexts* contexts, const authnz_zeb_config_re
 
 }  // namespace
 
+ctx_data* existing_userdata(request_rec* r, const authnz_zeb_config_rec* conf) {
+  void* data = nullptr;
+  if (apr_pool_userdata_get(&data, kUserdataKey, r->connection->pool) != APR_SUCCESS ||
+      data == nullptr) {
+    return nullptr;
+  }
+  auto* contexts = static_cast<connection_contexts*>(data);
+  ctx_data* context = find_context(contexts, conf);
+  if (context == nullptr || !context->setup_complete) return nullptr;
+  context->last_used = ++contexts->clock;
+  return context;
+}
+
 int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* conf) {
   apr_pool_t* conn_pool = r->connection->pool;
   void* data = nullptr;
@@ -129,7 +147,7 @@ int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* co
   if (!context->setup_complete) {
     const int rc = set_up_context(context, r, conf);
     // Service calls make their own runtime.
-    destroy_soap_environment(context);
+    destroy_soap_environment(&context->service);
     if (rc != OK) return rc;
     context->setup_complete = 1;
   }
@@ -137,53 +155,15 @@ int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* co
   return OK;
 }
 
-apr_status_t context_cache_fetch(ctx_data* ctx, const char* user_key, char** data,
-                                 apr_size_t* length, apr_pool_t* pool) {
-  const zeb_memcache::borrowed_handle mc(ctx->conf.memcache_server);
-  if (mc.status() != APR_SUCCESS) return mc.status();
-  return memcache_cache_get(mc.get(), user_key, kMemcachePrefix, data, length, pool);
-}
-
-apr_status_t context_cache_stash(ctx_data* ctx, const char* user_key, const char* data,
-                                 apr_size_t length, apr_pool_t* pool) {
-  const zeb_memcache::borrowed_handle mc(ctx->conf.memcache_server);
-  if (mc.status() != APR_SUCCESS) return mc.status();
-  return memcache_cache_set(mc.get(), user_key, kMemcachePrefix, data, length,
-                            static_cast<apr_uint32_t>(ctx->conf.memcache_ttl), pool);
-}
-
-int load_properties(apr_hash_t** props, const char* filename, request_rec* r, apr_pool_t* pool) {
-  *props = apr_hash_make(pool);
-  // Buffered, because unbuffered line reads cost a system call per byte; the
-  // buffer goes with its own pool rather than stay in the connection's.
-  apr_pool_t* file_pool = nullptr;
-  apr_file_t* file = nullptr;
-  apr_status_t opened = APR_EINVAL;
-  if (filename == nullptr || (opened = apr_pool_create(&file_pool, pool)) != APR_SUCCESS ||
-      (opened = apr_file_open(&file, filename, APR_FOPEN_READ | APR_FOPEN_BUFFERED,
-                              APR_FPROT_OS_DEFAULT, file_pool)) != APR_SUCCESS) {
-    if (file_pool != nullptr) apr_pool_destroy(file_pool);
-    // The status puts the reason (errno text) before the message.
-    ap_log_rerror(APLOG_MARK, APLOG_ERR, opened, r, "Failed to open file %s.", filename);
-    return HTTP_INTERNAL_SERVER_ERROR;
-  }
-  const apr_status_t rv = read_properties(*props, file, pool);
-  apr_pool_destroy(file_pool);
-  if (rv != APR_SUCCESS) {
-    // Half a file could silently drop the secret or the endpoint.
-    ap_log_rerror(APLOG_MARK, APLOG_ERR, rv, r, "Failed to read file %s.", filename);
-    return HTTP_INTERNAL_SERVER_ERROR;
-  }
-  return OK;
-}
-
 int is_cache_okay(const char* username, const char* password, const char* repos_name, ctx_data* ctx,
                   request_rec* r) {
-  const cache_comparison cmp = compare_connection_cache(ctx, username, password, repos_name);
+  const cache_comparison cmp =
+      compare_credentials(&ctx->credentials, shared_secret(ctx->service.properties_hash), username,
+                          password, repos_name);
   if (cmp.user_differs) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Request username (%s) differs from cached username (%s)", username,
-                  ctx->cached_username);
+                  ctx->credentials.cached_username);
   }
   if (cmp.password_differs) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Request password differs from cached password");
@@ -196,14 +176,17 @@ int is_cache_okay(const char* username, const char* password, const char* repos_
 }
 
 void reset_cached_authnz_data(ctx_data* ctx, request_rec* r) {
-  if (ctx->cached_username == nullptr) return;
+  if (ctx->credentials.cached_username == nullptr) return;
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Resetting connection cache authentication and authorization data");
   clear_connection_cache(ctx);
 }
 
 void expire_cached_authnz_data(ctx_data* ctx, request_rec* r) {
-  if (r->main != nullptr || !connection_cache_expired(ctx, apr_time_now())) return;
+  if (r->main != nullptr ||
+      !credentials_expired(&ctx->credentials, ctx->conf.memcache_ttl, apr_time_now())) {
+    return;
+  }
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                 "Connection cache is older than %" APR_INT64_T_FMT " seconds",
                 ctx->conf.memcache_ttl);
@@ -211,6 +194,6 @@ void expire_cached_authnz_data(ctx_data* ctx, request_rec* r) {
 }
 
 extern "C" apr_status_t cleanup_ctx_data(void* data) {
-  destroy_soap_environment(static_cast<ctx_data*>(data));
+  destroy_soap_environment(&static_cast<ctx_data*>(data)->service);
   return APR_SUCCESS;
 }

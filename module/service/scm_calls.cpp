@@ -2,8 +2,8 @@
 
 #include <apr_strings.h>
 
-#include "context_setup.h"
 #include "scm_is_valid_user.h"
+#include "service_runtime.h"
 #include "soapH.h"
 
 namespace {
@@ -15,21 +15,22 @@ char* arg(const char* s) {
 
 }  // namespace
 
-int call_get_branding_external_system_id(const char** id, ctx_data* ctx, const char* action,
-                                         apr_pool_t* pool) {
+int call_get_branding_external_system_id(const char** id, service_session* session,
+                                         const char* action, apr_pool_t* pool) {
   char* result = nullptr;
   const int rc = soap_call_ScmListenerServiceNS__getBrandingExternalSystemId(
-      ctx->soap, ctx->scm_listener_url, action, arg(ctx->request_key), &result);
+      session->soap, session->scm_listener_url, action, arg(session->request_key), &result);
   *id = rc == SOAP_OK && result != nullptr ? apr_pstrdup(pool, result) : nullptr;
   return rc;
 }
 
-int call_is_valid_user(int* answer, ctx_data* ctx, const char* action, const char* username,
-                       const char* password, const char* repos_name) {
-  return scm_call_is_valid_user(ctx->soap, ctx->scm_listener_url, action, ctx->request_key,
-                                username, password, ctx->external_system_id, repos_name, answer);
+int call_is_valid_user(int* answer, service_session* session, const char* action,
+                       const char* username, const char* password, const char* repos_name) {
+  return scm_call_is_valid_user(session->soap, session->scm_listener_url, action,
+                                session->request_key, username, password,
+                                session->external_system_id, repos_name, answer);
 }
 
-void end_soap_call(ctx_data* ctx) {
-  destroy_soap_environment(ctx);
+void end_soap_call(service_session* session) {
+  destroy_soap_environment(session);
 }

@@ -4,18 +4,20 @@
 #ifndef SCM_CALLS_H
 #define SCM_CALLS_H
 
-#include "connection_context.h"
+#include <apr_pools.h>
+
+#include "service_session.h"
 
 // *id, copied into pool, is null when the reply carries no id.
-int call_get_branding_external_system_id(const char** id, ctx_data* ctx, const char* action,
-                                         apr_pool_t* pool);
+int call_get_branding_external_system_id(const char** id, service_session* session,
+                                         const char* action, apr_pool_t* pool);
 
 // A reply without its value fails the call; *answer is set only on success.
-int call_is_valid_user(int* answer, ctx_data* ctx, const char* action, const char* username,
-                       const char* password, const char* repos_name);
+int call_is_valid_user(int* answer, service_session* session, const char* action,
+                       const char* username, const char* password, const char* repos_name);
 
 // Releases the call's runtime with its answer and its fault. Call it once
 // the answer has been copied and any fault logged.
-void end_soap_call(ctx_data* ctx);
+void end_soap_call(service_session* session);
 
 #endif

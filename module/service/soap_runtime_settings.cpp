@@ -2,8 +2,9 @@
 
 #include <apr_strings.h>
 
-#include "connection_context.h"
 #include "properties_file.h"
+#include "property_names.h"
+#include "scm_requestkey.h"
 
 void apply_proxy_settings(struct soap* soap, apr_hash_t* props) {
   const char* host = get_property(props, "dwmain.integration.http_proxy_host", nullptr);
@@ -34,6 +35,10 @@ char* make_soap_action(const char* username, apr_pool_t* pool) {
     if (byte < 0x20 || byte == 0x7f) *c = '?';
   }
   return action;
+}
+
+const char* shared_secret(apr_hash_t* props) {
+  return get_property(props, kSharedSecretProperty, SCM_DEFAULT_SHARED_SECRET);
 }
 
 const char* listener_host(apr_hash_t* props) {

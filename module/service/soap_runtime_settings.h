@@ -20,6 +20,9 @@ void apply_proxy_settings(struct soap* soap, apr_hash_t* props);
 // absent.
 int apply_timeouts(struct soap* soap, apr_hash_t* props, bool* defaulted);
 
+// The secret shared with the service, or the built-in default.
+const char* shared_secret(apr_hash_t* props);
+
 // The service's host as the endpoint URL names it.
 const char* listener_host(apr_hash_t* props);
 

@@ -2,6 +2,7 @@
 // lies in the location before mod_dav_svn splits it, and whether the
 // Overwrite header lets an existing destination be replaced.
 #include "copy_destination.h"
+#include "location_path.h"
 
 #include <gtest/gtest.h>
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "copy_destination.h"
+#include "location_path.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "apr_pool_test.h"
 #include "cache_keys.h"
 #include "connection_cache.h"
-#include "connection_context.h"
+#include "credentials_cache.h"
 #include "scm_requestkey.h"
 
 namespace {
@@ -19,8 +19,6 @@ class module_cache : public apr_pool_test {
     ctx_->pool = pool_;
     apr_pool_create(&ctx_->cache_pool, pool_);
     ctx_->role_stores = zeb::decision::role_stores{};
-    ctx_->properties_hash = apr_hash_make(pool_);
-    ctx_->conf.memcache_ttl = 5;
   }
   // The cached form of a password: its digest keyed with the shared secret.
   const char* digest_of(const char* password) {
@@ -28,7 +26,15 @@ class module_cache : public apr_pool_test {
                                   zeb::password_digest(SCM_DEFAULT_SHARED_SECRET, password).c_str())
                     : nullptr;
   }
+  void remember(const char* user, const char* password, const char* header, apr_time_t now) {
+    remember_credentials(&ctx_->credentials, ctx_->cache_pool, secret_, user, password, "repo1",
+                         header, now);
+  }
+  cache_comparison compare(const char* user, const char* password, const char* repos) {
+    return compare_credentials(&ctx_->credentials, secret_, user, password, repos);
+  }
   ctx_data* ctx_ = nullptr;
+  const char* secret_ = SCM_DEFAULT_SHARED_SECRET;
 };
 
 TEST_F(module_cache, ComparisonNeedsEveryCachedFieldEqual) {
@@ -64,10 +70,12 @@ TEST_F(module_cache, ComparisonNeedsEveryCachedFieldEqual) {
       {"everything differs", "bob", "x", "r", "pw", "repo1", {false, true, true, true}},
   };
   for (const auto& c : cases) {
-    ctx_->cached_username = c.cached_user;
-    ctx_->cached_password_digest = digest_of(c.cached_password);
-    ctx_->repos_name = c.cached_repos;
-    const cache_comparison got = compare_connection_cache(ctx_, "alice", c.password, c.repos);
+    credentials_cache cached{};
+    cached.cached_username = c.cached_user;
+    cached.cached_password_digest = digest_of(c.cached_password);
+    cached.repos_name = c.cached_repos;
+    const cache_comparison got =
+        compare_credentials(&cached, SCM_DEFAULT_SHARED_SECRET, "alice", c.password, c.repos);
     EXPECT_EQ(c.expected.okay, got.okay) << c.name;
     EXPECT_EQ(c.expected.user_differs, got.user_differs) << c.name;
     EXPECT_EQ(c.expected.password_differs, got.password_differs) << c.name;
@@ -77,45 +85,71 @@ TEST_F(module_cache, ComparisonNeedsEveryCachedFieldEqual) {
 
 TEST_F(module_cache, ClearResetsOnlyWhenAUserIsCached) {
   apr_array_header_t* roles = apr_array_make(pool_, 1, sizeof(void*));
-  ctx_->cached_password_digest = "d";
-  ctx_->repos_name = "repo1";
+  ctx_->credentials.cached_password_digest = "d";
+  ctx_->credentials.repos_name = "repo1";
   ctx_->role_stores.roles = roles;
   ctx_->role_stores.global_access = PBP_VIEW_ACCESS;
   EXPECT_FALSE(clear_connection_cache(ctx_));
-  EXPECT_STREQ("d", ctx_->cached_password_digest);
+  EXPECT_STREQ("d", ctx_->credentials.cached_password_digest);
   EXPECT_EQ(roles, ctx_->role_stores.roles);
   EXPECT_EQ(PBP_VIEW_ACCESS, ctx_->role_stores.global_access);
 
-  cache_authenticated_user(ctx_, "alice", "pw", "repo1", 0);
-  EXPECT_EQ(1, ctx_->authenticated_internally);
-  EXPECT_STREQ(digest_of("pw"), ctx_->cached_password_digest);
-  EXPECT_TRUE(compare_connection_cache(ctx_, "alice", "pw", "repo1").okay);
-  ctx_->external_system_id = "sys";
+  remember("alice", "pw", "Basic YWxpY2U6cHc=", 0);
+  EXPECT_EQ(1, ctx_->credentials.authenticated_internally);
+  EXPECT_STREQ(digest_of("pw"), ctx_->credentials.cached_password_digest);
+  EXPECT_TRUE(compare("alice", "pw", "repo1").okay);
+  ctx_->service.external_system_id = "sys";
   EXPECT_TRUE(clear_connection_cache(ctx_));
-  EXPECT_EQ(nullptr, ctx_->cached_username);
-  EXPECT_EQ(nullptr, ctx_->cached_password_digest);
-  EXPECT_EQ(nullptr, ctx_->repos_name);
+  EXPECT_EQ(nullptr, ctx_->credentials.cached_username);
+  EXPECT_EQ(nullptr, ctx_->credentials.cached_password_digest);
+  EXPECT_EQ(nullptr, ctx_->credentials.repos_name);
+  EXPECT_FALSE(presents_accepted_header(&ctx_->credentials, "Basic YWxpY2U6cHc="));
   EXPECT_EQ(nullptr, ctx_->role_stores.roles);
-  EXPECT_EQ(0, ctx_->authenticated_internally);
+  EXPECT_EQ(0, ctx_->credentials.authenticated_internally);
   EXPECT_EQ(PBP_UNKNOWN, ctx_->role_stores.global_access);
-  EXPECT_STREQ("sys", ctx_->external_system_id);
+  EXPECT_STREQ("sys", ctx_->service.external_system_id);
 }
 
 TEST_F(module_cache, CachedUserIsCopiedIntoConnectionPool) {
   std::string user = "alice";
-  cache_authenticated_user(ctx_, user.c_str(), "pw", "repo1", 0);
+  std::string header = "Basic YWxpY2U6cHc=";
+  remember(user.c_str(), "pw", header.c_str(), 0);
   user[0] = 'X';
-  EXPECT_STREQ("alice", ctx_->cached_username);
+  header[0] = 'X';
+  EXPECT_STREQ("alice", ctx_->credentials.cached_username);
+  EXPECT_TRUE(presents_accepted_header(&ctx_->credentials, "Basic YWxpY2U6cHc="));
+}
+
+TEST_F(module_cache, OnlyTheAcceptedHeaderByteForByteRepeats) {
+  struct Case {
+    const char* name;
+    const char* accepted;  // null: accepted without a header
+    const char* presented;
+    bool repeats;
+  } cases[] = {
+      {"same bytes", "Basic YWxpY2U6cHc=", "Basic YWxpY2U6cHc=", true},
+      {"one byte differs", "Basic YWxpY2U6cHc=", "Basic YWxpY2U6cHd=", false},
+      {"scheme in other case", "Basic YWxpY2U6cHc=", "basic YWxpY2U6cHc=", false},
+      {"prefix of the accepted", "Basic YWxpY2U6cHc=", "Basic YWxpY2U6cH", false},
+      {"accepted is a prefix", "Basic YWxpY2U6cHc=", "Basic YWxpY2U6cHc=x", false},
+      {"no header presented", "Basic YWxpY2U6cHc=", nullptr, false},
+      {"none accepted", nullptr, "Basic YWxpY2U6cHc=", false},
+  };
+  for (const auto& c : cases) {
+    clear_connection_cache(ctx_);
+    remember("alice", "pw", c.accepted, 0);
+    EXPECT_EQ(c.repeats, presents_accepted_header(&ctx_->credentials, c.presented)) << c.name;
+  }
 }
 
 TEST_F(module_cache, PasswordIsComparedAsItsDigestUnderTheConfiguredSecret) {
-  cache_authenticated_user(ctx_, "alice", "pw", "repo1", 0);
+  remember("alice", "pw", nullptr, 0);
   // The digest is the cached form, not a password that would match.
-  EXPECT_FALSE(compare_connection_cache(ctx_, "alice", digest_of("pw"), "repo1").okay);
-  apr_hash_set(ctx_->properties_hash, kSharedSecretProperty, APR_HASH_KEY_STRING, "other");
-  EXPECT_TRUE(compare_connection_cache(ctx_, "alice", "pw", "repo1").password_differs);
-  cache_authenticated_user(ctx_, "alice", "pw", "repo1", 0);
-  EXPECT_TRUE(compare_connection_cache(ctx_, "alice", "pw", "repo1").okay);
+  EXPECT_FALSE(compare("alice", digest_of("pw"), "repo1").okay);
+  secret_ = "other";
+  EXPECT_TRUE(compare("alice", "pw", "repo1").password_differs);
+  remember("alice", "pw", nullptr, 0);
+  EXPECT_TRUE(compare("alice", "pw", "repo1").okay);
 }
 
 TEST_F(module_cache, CacheExpiresAfterTheTimeToLive) {
@@ -135,9 +169,8 @@ TEST_F(module_cache, CacheExpiresAfterTheTimeToLive) {
   };
   for (const auto& c : cases) {
     clear_connection_cache(ctx_);
-    if (c.user_cached) cache_authenticated_user(ctx_, "alice", "pw", "repo1", kFilled);
-    ctx_->conf.memcache_ttl = c.ttl;
-    EXPECT_EQ(c.expired, connection_cache_expired(ctx_, c.now)) << c.name;
+    if (c.user_cached) remember("alice", "pw", nullptr, kFilled);
+    EXPECT_EQ(c.expired, credentials_expired(&ctx_->credentials, c.ttl, c.now)) << c.name;
   }
 }
 
@@ -172,9 +205,9 @@ TEST_F(module_cache, IsValidUserValues) {
 }
 
 TEST_F(module_cache, RolePathsUserKey) {
-  ctx_->cached_username = "alice";
-  ctx_->external_system_id = "exsy1001";
-  ctx_->scm_listener_url = "http://h:8080/qv-soap/services/ScmListener";
+  ctx_->credentials.cached_username = "alice";
+  ctx_->service.external_system_id = "exsy1001";
+  ctx_->service.scm_listener_url = "http://h:8080/qv-soap/services/ScmListener";
   EXPECT_STREQ(
       "alice:repo1:exsy1001:getrolepaths:56:http%3A//h%3A8080/qv-soap/services/ScmListener",
       get_memcache_user_key(ctx_, "repo1", pool_));

@@ -4,9 +4,9 @@
 
 #include <mutex>
 
-#include "connection_context.h"
 #include "exit_status.h"
 #include "properties_file.h"
+#include "property_names.h"
 #include "scm_is_valid_user.h"
 #include "scm_requestkey.h"
 #include "scm_role_entries.h"
