@@ -9,8 +9,8 @@
 #include "connection_cache.h"
 #include "context_setup.h"
 #include "properties_file.h"
-#include "soap_runtime_settings.h"
 #include "service_runtime.h"
+#include "soap_runtime_settings.h"
 #include "zeb_memcache.h"
 #include "zeb_memcache_lending.h"
 
@@ -157,9 +157,10 @@ int get_userdata(ctx_data** ctx, request_rec* r, const authnz_zeb_config_rec* co
 
 int is_cache_okay(const char* username, const char* password, const char* repos_name, ctx_data* ctx,
                   request_rec* r) {
+  // Only a password to compare needs the secret.
+  const char* secret = password != nullptr ? shared_secret(ctx->service.properties_hash) : nullptr;
   const cache_comparison cmp =
-      compare_credentials(&ctx->credentials, shared_secret(ctx->service.properties_hash), username,
-                          password, repos_name);
+      compare_credentials(&ctx->credentials, secret, username, password, repos_name);
   if (cmp.user_differs) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Request username (%s) differs from cached username (%s)", username,
