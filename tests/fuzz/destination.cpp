@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "copy_destination.h"
-#include "location_path.h"
 #include "fuzz_support.h"
+#include "location_path.h"
 
 namespace {
 
