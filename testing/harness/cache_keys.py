@@ -1,26 +1,48 @@
-"""The user keys the module stores service answers under (see the module's
-cache_keys), for tests that read or plant memcached entries."""
+"""The memcached keys of the module's entries, for tests that read or plant
+them. zebauthz derives them with the module's own code (`zebauthz key`), so
+their format lives in one place; the tool is $ZEBAUTHZ, else the one in
+build/."""
 
-import hashlib
-import hmac
+import functools
+import os
+import subprocess
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
-def _join(*fields):
-    return ":".join((f or "").replace("%", "%25").replace(":", "%3A") for f in fields)
+def _tool():
+    path = os.environ.get("ZEBAUTHZ") or os.path.join(ROOT, "build", "tools", "zebauthz",
+                                                      "zebauthz")
+    if not os.path.isfile(path):
+        raise RuntimeError("no zebauthz at %s (build it or set ZEBAUTHZ)" % path)
+    return path
 
 
-def password_digest(secret, password):
-    return hmac.new(secret.encode(), password.encode(), hashlib.sha256).hexdigest()
+@functools.lru_cache(maxsize=None)
+def _key(*args, password=None):
+    result = subprocess.run([_tool(), "key"] + list(args), capture_output=True, text=True,
+                            input=None if password is None else password + "\n", timeout=30)
+    if result.returncode != 0:
+        raise RuntimeError("zebauthz key %s: %s" % (" ".join(args), result.stderr))
+    return result.stdout.strip()
 
 
 def is_valid_user_key(endpoint, system_id, repository, user, secret, password):
-    return _join(user, password_digest(secret, password), "isvaliduser", repository, system_id,
-                 endpoint)
+    return _key("valid-user", "--endpoint", endpoint, "--system-id", system_id, "--repository",
+                repository, "--user", user, "--secret", secret, "--password-file", "/dev/stdin",
+                password=password)
 
 
 def role_paths_key(endpoint, system_id, repository, user):
-    return _join(user, repository, system_id, "getrolepaths", "56", endpoint)
+    return _key("role-paths", "--endpoint", endpoint, "--system-id", system_id, "--repository",
+                repository, "--user", user)
 
 
 def external_system_id_key(endpoint):
-    return _join("extsysid", endpoint)
+    return _key("system-id", "--endpoint", endpoint)
+
+
+def stored_key(user_key):
+    """The key of any user key, such as one of a format the module no longer
+    uses."""
+    return _key("--user-key", user_key)

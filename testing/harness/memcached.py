@@ -1,17 +1,9 @@
 """A private memcached server and the few commands tests need."""
 
-import hashlib
 import socket
 import subprocess
 
 from .processes import free_port, running_as_root, wait_for_port, UNPRIVILEGED_USER
-
-PREFIX = "mod_authnz_zeb"
-
-
-def memcached_key(user_key, prefix=PREFIX):
-    """The key the module stores a user key under."""
-    return hashlib.md5(("|AUTHNZ_ZEB|%s|%s|" % (prefix, user_key)).encode()).hexdigest()
 
 
 class Memcached:
@@ -85,17 +77,16 @@ class Memcached:
         s = self.stats()
         return int(s["cmd_get"]) + int(s["cmd_set"])
 
-    def get(self, user_key):
-        key = memcached_key(user_key).encode()
-        reply = self._command(b"get " + key + b"\r\n", [b"END\r\n"])
+    def get(self, key):
+        """The value under a stored key (see cache_keys), or None."""
+        reply = self._command(b"get " + key.encode() + b"\r\n", [b"END\r\n"])
         if not reply.startswith(b"VALUE"):
             return None
         header, rest = reply.split(b"\r\n", 1)
         length = int(header.split()[3])
         return rest[:length]
 
-    def set(self, user_key, value, ttl=0):
-        key = memcached_key(user_key).encode()
-        line = b"set %s 0 %d %d\r\n%s\r\n" % (key, ttl, len(value), value)
+    def set(self, key, value, ttl=0):
+        line = b"set %s 0 %d %d\r\n%s\r\n" % (key.encode(), ttl, len(value), value)
         reply = self._command(line, [b"STORED\r\n", b"ERROR\r\n"])
         assert reply == b"STORED\r\n", reply

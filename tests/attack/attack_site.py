@@ -29,7 +29,10 @@ SERVICE_A = ("svn", "svn1", "svnav")
 
 ROLES = {
     "dev": ["view:/", "commit:/trunk", "view:/trunk/docs", "none:/trunk/secret", "none:/**/*.key"],
-    "reader": ["view:/", "none:/trunk/secret"],
+    # Hidden from reader by a wildcard alone: nothing absolute lies at or
+    # below /trunk/secret, so every screen of reader's requests must reckon
+    # with wildcard revokes.
+    "reader": ["view:/", "none:/**/secret"],
     "admin": ["commit:/"],
 }
 # Service B has the same users under other passwords; there reader maintains

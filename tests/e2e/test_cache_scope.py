@@ -6,6 +6,7 @@ import os
 import pytest
 
 from brimstack_fixture import BrimstackServer
+from harness import cache_keys
 from harness.fixtures import EXTERNAL_SYSTEM_ID, server_config
 from harness.repositories import write_properties
 
@@ -69,5 +70,5 @@ def test_entries_stay_with_their_service_and_repository(zeb, branding, steps, ex
 def test_password_is_stored_only_as_a_keyed_digest(zeb):
     zeb.start()
     assert zeb.client().request("/svn/repo1/", "bob", "builder").status == 200
-    assert zeb.memcached.get("bob:builder:isvaliduser") is None
+    assert zeb.memcached.get(cache_keys.stored_key("bob:builder:isvaliduser")) is None
     assert zeb.memcached.get(zeb.is_valid_user_key("bob", "builder")) == b"\0\0\0\0"

@@ -106,6 +106,11 @@ def test_lint(tool, pbps, findings):
     (["fetch", "--properties", "/nonexistent", "--user", "u", "--repository", "r"], None, 3),
     (["flush", "--memcache", "host:port:x", "--properties", "/nonexistent", "--user", "u",
       "--repository", "r"], None, 2),
+    (["key", "--endpoint", "e"], None, 2),
+    (["key", "role-paths", "--endpoint", "e", "--user", "u"], None, 2),
+    (["key", "system-id", "--endpoint", "e", "--user-key", "k"], None, 2),
+    (["key", "valid-user", "--endpoint", "e", "--system-id", "s", "--repository", "r", "--user",
+      "u", "--secret", "x", "--password-file", "/nonexistent"], None, 3),
 ])
 def test_bad_input_has_its_own_status(tool, args, stdin, status):
     result = tool.run(*args, stdin=stdin)

@@ -14,6 +14,7 @@ int run_lint(const std::vector<std::string>& args, apr_pool_t* pool);
 int run_fetch(const std::vector<std::string>& args, apr_pool_t* pool);
 int run_flush(const std::vector<std::string>& args, apr_pool_t* pool);
 int run_status(const std::vector<std::string>& args, apr_pool_t* pool);
+int run_key(const std::vector<std::string>& args, apr_pool_t* pool);
 
 }  // namespace zebauthz
 

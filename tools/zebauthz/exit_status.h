@@ -8,7 +8,7 @@
 namespace zebauthz {
 
 enum exit_status : int {
-  kExitOk = 0,          // every path granted; lint found nothing; fetch or flush done
+  kExitOk = 0,          // every path granted; lint found nothing; fetch, flush or key done
   kExitFound = 1,       // some path refused; lint found something
   kExitUsage = 2,       // bad command line
   kExitBadInput = 3,    // unreadable or malformed roles, properties or password file

@@ -20,6 +20,9 @@ constexpr char kUsage[] = R"(usage:
   zebauthz flush [--json] --memcache SERVERS SERVICE [--password-file F]
   zebauthz status [--json] URL [--user U --password-file F] [--ca-file F]
       [--max-failure-ratio R] [--max-skipped N]
+  zebauthz key ENTRY --endpoint URL [--system-id ID --repository REPO --user USER]
+               [--secret SECRET --password-file F]
+  zebauthz key --user-key TEXT
   zebauthz --version
 ROLES is --role ID=PBP[,PBP...] (repeatable) or --roles FILE, a JSON list of
 {"id": ID, "pbps": [PBP, ...]} ("-" reads standard input).
@@ -41,9 +44,14 @@ service calls failed more often than R (default 0.01) of the time, or more
 than N (default 0) memcached servers skipped operations, since the counters
 started. HTTPS certificates are checked against the system's CAs, or those
 of --ca-file; redirects are not followed; the page must answer in 10 s.
+key prints the memcached key of one of the module's entries: ENTRY is
+system-id (needs --endpoint), role-paths (and --system-id, --repository,
+--user) or valid-user (and --secret, the service's shared secret, and
+--password-file); --user-key gives the key of any user key.
 
 exit status:
-  0  every path granted; lint found nothing; fetch or flush done; status healthy
+  0  every path granted; lint found nothing; fetch, flush or key done;
+     status healthy
   1  some path refused; lint found something; status found the module unhealthy
   2  bad command line
   3  unreadable or malformed roles, properties or password file
@@ -66,11 +74,10 @@ int main(int argc, const char* const* argv) {
     std::cout << zeb::version_line("zebauthz") << "\n";
     return zebauthz::kExitOk;
   }
-  const std::map<std::string, command_t> commands = {{"explain", zebauthz::run_explain},
-                                                     {"lint", zebauthz::run_lint},
-                                                     {"fetch", zebauthz::run_fetch},
-                                                     {"flush", zebauthz::run_flush},
-                                                     {"status", zebauthz::run_status}};
+  const std::map<std::string, command_t> commands = {
+      {"explain", zebauthz::run_explain}, {"lint", zebauthz::run_lint},
+      {"fetch", zebauthz::run_fetch},     {"flush", zebauthz::run_flush},
+      {"status", zebauthz::run_status},   {"key", zebauthz::run_key}};
   const auto command = commands.find(argv[1]);
   if (command == commands.end()) {
     std::cerr << "zebauthz: unknown command '" << argv[1] << "'\n" << kUsage;
