@@ -10,8 +10,8 @@ and the real svn client works against each in turn (the order rotates every
 round). Prints
 
   - server CPU per checkout of a 2,000-file tree: the CPU time that httpd's
-    children spent (utime + stime from /proc/PID/stat), as the median over
-    the rounds, and its ratio to /plain;
+    children's threads spent (nanoseconds, from /proc/PID/task/TID/schedstat),
+    as the median over the rounds, and its ratio to /plain;
   - wall time of a server-side copy and delete of a 10,101-node tree, each
     with a role whose permissions let the walk skip the tree and with one
     whose wildcard makes it visit every node, and their ratios to /plain.
@@ -96,21 +96,25 @@ def make_repository(parent):
 
 
 def children_cpu_seconds(parent_pid):
-    """utime + stime of parent_pid's children, including their ended threads."""
-    ticks = os.sysconf("SC_CLK_TCK")
+    """CPU time of parent_pid's children, summed over their threads in
+    nanoseconds (the scheduler's per-thread run time). mpm_event keeps its
+    threads for the server's life, so no thread's time is lost between two
+    readings."""
     total = 0
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
         try:
             with open("/proc/%s/stat" % entry) as f:
-                fields = f.read().rsplit(")", 1)[1].split()
+                # After the command: state, ppid, ...
+                if int(f.read().rsplit(")", 1)[1].split()[1]) != parent_pid:
+                    continue
+            for task in os.listdir("/proc/%s/task" % entry):
+                with open("/proc/%s/task/%s/schedstat" % (entry, task)) as f:
+                    total += int(f.read().split()[0])
         except OSError:
             continue
-        # After the command: state, ppid, ..., utime (14th field), stime.
-        if int(fields[1]) == parent_pid:
-            total += int(fields[11]) + int(fields[12])
-    return total / ticks
+    return total / 1e9
 
 
 class Bench:
@@ -172,8 +176,6 @@ def total_ratio(samples, location):
 
 
 def report(title, samples, unit, scale):
-    # The CPU figures come in clock ticks of 10 ms, a tenth of a checkout's:
-    # a round's ratio is coarse, the ratio of the totals over all rounds not.
     print(title)
     for location in LOCATIONS:
         values = [s[location] for s in samples]
