@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "decision_status.h"
+#include "status_counting.h"
 
 namespace zeb::decision {
 
@@ -40,6 +41,7 @@ tree_answer walk(pbp_access_t action, apr_array_header_t* roles, const char* rea
   svn_fs_root_t* root = tree.root();
   if (root == nullptr) return {kStatusInternalError, {}};
   zeb_walk_tree(&answer.walk, roles, action, root, real_path, check_path, pool);
+  zeb::count_recursive_walk(answer.walk.nodes_judged);
   log_line(log, log_level::debug, pool, "Recursive check judged %lu nodes below '%s'",
            static_cast<unsigned long>(answer.walk.nodes_judged), check_path);
   switch (answer.walk.status) {

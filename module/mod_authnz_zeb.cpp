@@ -10,6 +10,7 @@
 #include "hooks.h"
 #include "mod_authnz_zeb.h"
 #include "report_screening.h"
+#include "status_handler.h"
 #include "subreq_bypass.h"
 #include "zeb_memcache_servers.h"
 
@@ -45,9 +46,11 @@ const char* AuthnzZEBMemcacheServer_cmd(cmd_parms* cmd, void* config, int argc,
   // Parsed again by every connection; a list that no connection could use
   // is refused now rather than silently leaving the module without a cache.
   std::string problem;
-  if (!zeb_memcache::parse_server_list(servers, cmd->temp_pool, &problem)) {
+  const auto list = zeb_memcache::parse_server_list(servers, cmd->temp_pool, &problem);
+  if (!list) {
     return apr_psprintf(cmd->pool, "AuthnzZEBMemcacheServer '%s': %s", servers, problem.c_str());
   }
+  for (const zeb_memcache::server& s : list->servers) note_status_server(s.label);
   static_cast<authnz_zeb_config_rec*>(config)->memcache_server = servers;
   return nullptr;
 }
@@ -116,6 +119,7 @@ void authnz_zeb_register_hooks(apr_pool_t* p) {
                             &zeb_authn_provider, AP_AUTH_INTERNAL_PER_CONF);
   ap_hook_auth_checker(check_access, nullptr, nullptr, APR_HOOK_MIDDLE - 1);
   register_report_filters();
+  register_status_hooks();
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "service_failure.h"
 #include "service_runtime.h"
 #include "soap_runtime_settings.h"
+#include "status_counting.h"
 #include "zeb_memcache.h"
 
 APLOG_USE_MODULE(authnz_zeb);
@@ -83,6 +84,7 @@ zeb::outcome validate_credentials(ctx_data* ctx, request_rec* r, const char* use
   char* cached = nullptr;
   apr_size_t cached_len = 0;
   const char* source = kFromMemcached;
+  auto counted_source = zeb::status::source::memcached;
   if (context_cache_fetch(ctx, user_key, &cached, &cached_len, r->pool) == APR_SUCCESS &&
       decode_isvaliduser(cached, cached_len, &answer)) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
@@ -93,7 +95,9 @@ zeb::outcome validate_credentials(ctx_data* ctx, request_rec* r, const char* use
     return service_outcome(rc);
   } else {
     source = kFromService;
+    counted_source = zeb::status::source::service;
   }
+  zeb::count_credentials(counted_source, answer == 0);
   set_credentials_env(r, answer == 0 ? username : nullptr, source);
 
   if (answer != 0) {
@@ -199,6 +203,7 @@ zeb::outcome check_password(request_rec* r, const authnz_zeb_config_rec* conf, c
   expire_cached_authnz_data(ctx, r);
   if (is_cache_okay(user, password, repos_name, ctx, r)) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "User '%s' authentication OK (per cache)", user);
+    zeb::count_credentials(zeb::status::source::connection, true);
     set_credentials_env(r, user, kFromConnection);
   } else if (const zeb::outcome checked =
                  validate_credentials(ctx, r, user, password, repos_name, header);

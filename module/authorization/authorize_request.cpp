@@ -12,6 +12,7 @@
 #include "request_answer.h"
 #include "request_decider.h"
 #include "request_paths.h"
+#include "status_counting.h"
 #include "subreq_bypass.h"
 
 APLOG_USE_MODULE(authnz_zeb);
@@ -48,6 +49,7 @@ int check_access(request_rec* r) {
   ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r, "Preparing to authorize via check_access()");
   int rc = decide_request(r, conf, repos_name, repos_path);
   if (rc == OK) rc = screen_request(r, conf, repos_name, repos_path);
+  if (rc == OK || rc == HTTP_FORBIDDEN) zeb::count_decision(rc == OK);
   if (rc == HTTP_FORBIDDEN) report_refusal(r);
   return answer_status(r, log_failure(r, rc));
 }

@@ -13,6 +13,7 @@
 #include "request_decision.h"
 #include "request_tree.h"
 #include "role_paths_loading.h"
+#include "status_counting.h"
 
 APLOG_USE_MODULE(authnz_zeb);
 
@@ -136,6 +137,19 @@ int answer(request_rec* r, const core::verdict& verdict) {
   return verdict.status;
 }
 
+// Whether the connection holds the roles of repos_name, in use or set aside.
+bool holds_roles(const core::role_stores& stores, const char* repos_name) {
+  auto same = [repos_name](const char* name) {
+    return name == repos_name ||
+           (name != nullptr && repos_name != nullptr && std::strcmp(name, repos_name) == 0);
+  };
+  if (stores.roles != nullptr && same(stores.repos_name)) return true;
+  for (const core::parked_role_store& parked : stores.parked) {
+    if (parked.pool != nullptr && same(parked.repos_name)) return true;
+  }
+  return false;
+}
+
 std::optional<int> parent_method(request_rec* r) {
   if (r->main == nullptr) return std::nullopt;
   return r->main->method_number;
@@ -147,6 +161,9 @@ int decide_request(request_rec* r, const authnz_zeb_config_rec* conf, const char
                    const char* repos_path) {
   ctx_data* ctx = nullptr;
   if (int rc = user_context(&ctx, r, conf, repos_name, true); rc != OK) return rc;
+  // Loads from memcached or the service count themselves, with their time.
+  if (holds_roles(ctx->role_stores, repos_name))
+    zeb::count_role_load(zeb::status::source::connection, 0);
   request_decider decider(ctx, r, conf);
   const core::method_question question{
       method_name(r),

@@ -20,6 +20,7 @@
 #include "service_runtime.h"
 #include "soapH.h"
 #include "soap_runtime_settings.h"
+#include "status_counting.h"
 #include "zeb_memcache.h"
 
 APLOG_USE_MODULE(authnz_zeb);
@@ -50,9 +51,12 @@ struct role_paths_operation {
 int call_role_paths_list(apr_array_header_t** entries, ctx_data* ctx, const char* action,
                          const char* repos_name, apr_pool_t* pool) {
   ScmListenerServiceNS__getRolePathsListResponse response{};
+  const zeb::status::stopwatch watch;
   const int rc = scm_call_get_role_paths_list(
       ctx->service.soap, ctx->service.scm_listener_url, action, ctx->service.request_key,
       ctx->credentials.cached_username, ctx->service.external_system_id, repos_name, &response);
+  zeb::count_service_call(zeb::status::operation::get_role_paths_list, rc == SOAP_OK,
+                          watch.micros());
   if (rc == SOAP_OK) *entries = scm_roles_from_role_paths_list(&response, pool);
   return rc;
 }
@@ -60,9 +64,11 @@ int call_role_paths_list(apr_array_header_t** entries, ctx_data* ctx, const char
 int call_role_paths(apr_array_header_t** entries, ctx_data* ctx, const char* action,
                     const char* repos_name, apr_pool_t* pool) {
   ScmListenerServiceNS__getRolePathsResponse response{};
+  const zeb::status::stopwatch watch;
   const int rc = scm_call_get_role_paths(ctx->service.soap, ctx->service.scm_listener_url, action,
                                          ctx->service.request_key, ctx->credentials.cached_username,
                                          ctx->service.external_system_id, repos_name, &response);
+  zeb::count_service_call(zeb::status::operation::get_role_paths, rc == SOAP_OK, watch.micros());
   if (rc == SOAP_OK) *entries = scm_roles_from_role_paths(&response, pool);
   return rc;
 }
@@ -221,6 +227,7 @@ int get_pbps(apr_array_header_t** pbps_with_roles, ctx_data* ctx, request_rec* r
 
 int load_role_pbps(ctx_data* ctx, request_rec* r, const char* repos_name, apr_pool_t* store_pool,
                    apr_pool_t* temp_pool, apr_array_header_t** roles, pbp_access_t* global_access) {
+  const zeb::status::stopwatch watch;
   const char* user_key = get_memcache_user_key(ctx, repos_name, temp_pool);
   zeb::role_set_key key{
       std::string(ctx->service.scm_listener_url ? ctx->service.scm_listener_url : "") + '\n' +
@@ -234,6 +241,8 @@ int load_role_pbps(ctx_data* ctx, request_rec* r, const char* repos_name, apr_po
   if (context_cache_fetch(ctx, user_key, &value, &length, temp_pool) == APR_SUCCESS) {
     set = set_of_value(key, value, length, r, temp_pool);
   }
+  const zeb::status::source loaded_from =
+      set != nullptr ? zeb::status::source::memcached : zeb::status::source::service;
   if (set != nullptr) {
     ap_log_rerror(APLOG_MARK, APLOG_DEBUG, 0, r,
                   "Fetched getRolePaths()/getRolePathsList() API response from memcached");
@@ -254,5 +263,6 @@ int load_role_pbps(ctx_data* ctx, request_rec* r, const char* repos_name, apr_po
   *roles = const_cast<apr_array_header_t*>(set->roles());
   *global_access = set->global_access();
   hold_in(store_pool, std::move(set));
+  zeb::count_role_load(loaded_from, watch.micros());
   return OK;
 }

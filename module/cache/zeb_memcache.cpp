@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "status_counting.h"
 #include "zeb_memcache_health.h"
 #include "zeb_memcache_servers.h"
 
@@ -143,9 +144,9 @@ bool refresh_client(zeb_memcache_t* mc) {
   }
   if (mc->client && live == mc->live) return true;
   free_client(mc);
-  if (!any) return false;
-  mc->client = make_client(mc->list, live);
   mc->live = std::move(live);
+  if (!any) return false;
+  mc->client = make_client(mc->list, mc->live);
   return mc->client != nullptr;
 }
 
@@ -156,17 +157,29 @@ const server* find_server(const zeb_memcache_t* mc, const char* host, apr_port_t
   return nullptr;
 }
 
-// Leaves alone, in every handle of the process, the server that holds key.
-void mark_key_server_down(zeb_memcache_t* mc, const char* key) {
+// The configured server that holds key in the handle's client, or null.
+const server* key_server(const zeb_memcache_t* mc, const char* key) {
   memcached_return_t rc = MEMCACHED_SUCCESS;
   const memcached_instance_st* instance =
       memcached_server_by_key(mc->client, key, std::strlen(key), &rc);
-  if (!instance) return;
-  if (const server* s =
-          find_server(mc, memcached_server_name(instance), memcached_server_port(instance))) {
-    zeb_memcache::mark_down(s->label, mc->list.retry_seconds);
+  if (!instance) return nullptr;
+  return find_server(mc, memcached_server_name(instance), memcached_server_port(instance));
+}
+
+// Every server that the handle's client leaves out for its recent failure.
+void count_skipped(const zeb_memcache_t* mc) {
+  for (std::size_t i = 0; i < mc->live.size(); ++i) {
+    if (!mc->live[i])
+      zeb::count_memcached(mc->list.servers[i].label, zeb::status::cache_result::skipped);
   }
 }
+
+// What an operation answered, and the server that holds its key (null
+// when no client could be made).
+struct key_result {
+  memcached_return_t rc;
+  const server* on;
+};
 
 // Runs one operation on the server that holds key. A connection that broke
 // since its last use (the server restarted) fails at once; the operation is
@@ -174,19 +187,37 @@ void mark_key_server_down(zeb_memcache_t* mc, const char* key) {
 // After a failure of the server, it is left alone for the retry period and
 // the next operation builds a client without it.
 template <typename Operation>
-memcached_return_t run_on_key(zeb_memcache_t* mc, const char* key, Operation operation) {
-  if (!refresh_client(mc)) return MEMCACHED_NO_SERVERS;
+key_result run_on_key(zeb_memcache_t* mc, const char* key, Operation operation) {
+  const bool ready = refresh_client(mc);
+  count_skipped(mc);
+  if (!ready) return {MEMCACHED_NO_SERVERS, nullptr};
+  const server* on = key_server(mc, key);
   memcached_return_t rc = operation(mc->client);
   if (server_failed(rc) && rc != MEMCACHED_TIMEOUT) {
     free_client(mc);
-    if (!refresh_client(mc)) return rc;
+    if (!refresh_client(mc)) return {rc, on};
     rc = operation(mc->client);
   }
   if (server_failed(rc)) {
-    mark_key_server_down(mc, key);
+    if (on) zeb_memcache::mark_down(on->label, mc->list.retry_seconds);
     free_client(mc);
   }
-  return rc;
+  return {rc, on};
+}
+
+// Counts what an operation found on its server; hits and misses are only
+// for reads.
+void count_result(const key_result& result, bool read) {
+  if (!result.on) return;
+  zeb::status::cache_result counted = zeb::status::cache_result::error;
+  if (result.rc == MEMCACHED_SUCCESS) {
+    if (!read) return;
+    counted = zeb::status::cache_result::hit;
+  } else if (result.rc == MEMCACHED_NOTFOUND) {
+    if (!read) return;
+    counted = zeb::status::cache_result::miss;
+  }
+  zeb::count_memcached(result.on->label, counted);
 }
 
 // Asks one server for its statistics with the list's time-outs.
@@ -239,11 +270,22 @@ apr_status_t memcache_server_connect(const char* address, zeb_memcache_t** mc, a
   if (!made) return ZEB_MEMCACHE_ECLIENT;
   // One server that answers is enough: the others are found out by use.
   bool answered = false;
+  std::vector<const server*> skipped, failed;
   for (const server& s : made->list.servers) {
-    if (!zeb_memcache::is_down(s.label) && answers_statistics(made->list, s)) {
+    if (zeb_memcache::is_down(s.label)) {
+      skipped.push_back(&s);
+    } else if (answers_statistics(made->list, s)) {
       answered = true;
       break;
+    } else {
+      failed.push_back(&s);
     }
+  }
+  if (!answered) {
+    // No operation runs: what it would have met is counted here.
+    for (const server* s : skipped)
+      zeb::count_memcached(s->label, zeb::status::cache_result::skipped);
+    for (const server* s : failed) zeb::count_memcached(s->label, zeb::status::cache_result::error);
   }
   if (!answered || !refresh_client(made)) {
     discard_handle(&made);
@@ -287,11 +329,12 @@ apr_status_t memcache_cache_set(zeb_memcache_t* mc, const char* userkey, const c
   if (!mc || (!data && data_len)) return ZEB_MEMCACHE_ESTORE;
 
   const char* value = data ? data : "";
-  const memcached_return_t rc = run_on_key(mc, key, [&](memcached_st* client) {
+  const key_result result = run_on_key(mc, key, [&](memcached_st* client) {
     return memcached_set(client, key, std::strlen(key), value, data_len, static_cast<time_t>(ttl),
                          0);
   });
-  return rc == MEMCACHED_SUCCESS ? APR_SUCCESS : ZEB_MEMCACHE_ESTORE;
+  count_result(result, false);
+  return result.rc == MEMCACHED_SUCCESS ? APR_SUCCESS : ZEB_MEMCACHE_ESTORE;
 }
 
 apr_status_t memcache_cache_get(zeb_memcache_t* mc, const char* userkey, const char* prefix,
@@ -304,13 +347,15 @@ apr_status_t memcache_cache_get(zeb_memcache_t* mc, const char* userkey, const c
 
   char* fetched = nullptr;
   size_t length = 0;
-  const memcached_return_t rc = run_on_key(mc, key, [&](memcached_st* client) {
+  const key_result result = run_on_key(mc, key, [&](memcached_st* client) {
     uint32_t flags = 0;
     memcached_return_t got = MEMCACHED_FAILURE;
     std::free(fetched);
     fetched = memcached_get(client, key, std::strlen(key), &length, &flags, &got);
     return got;
   });
+  count_result(result, true);
+  const memcached_return_t rc = result.rc;
   if (rc != MEMCACHED_SUCCESS) {
     std::free(fetched);
     return rc == MEMCACHED_NOTFOUND ? ZEB_MEMCACHE_ENOTFOUND : ZEB_MEMCACHE_EREAD;
@@ -335,8 +380,8 @@ apr_status_t memcache_cache_delete(zeb_memcache_t* mc, const char* userkey, cons
   if (!mc) return ZEB_MEMCACHE_EDELETE;
 
   const memcached_return_t rc = run_on_key(mc, key, [&](memcached_st* client) {
-    return memcached_delete(client, key, std::strlen(key), 0);
-  });
+                                  return memcached_delete(client, key, std::strlen(key), 0);
+                                }).rc;
   if (rc == MEMCACHED_NOTFOUND) return ZEB_MEMCACHE_ENOTFOUND;
   return rc == MEMCACHED_SUCCESS ? APR_SUCCESS : ZEB_MEMCACHE_EDELETE;
 }

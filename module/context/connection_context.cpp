@@ -11,6 +11,7 @@
 #include "properties_file.h"
 #include "service_runtime.h"
 #include "soap_runtime_settings.h"
+#include "status_counting.h"
 #include "zeb_memcache.h"
 #include "zeb_memcache_lending.h"
 
@@ -102,6 +103,7 @@ ctx_data* make_context(connection_contexts* contexts, const authnz_zeb_config_re
   // must not release runtimes and TLS locks that threads of its parent
   // were using when it forked.
   apr_pool_cleanup_register(pool, ctx, cleanup_ctx_data, apr_pool_cleanup_null);
+  zeb::count_context(1, sizeof(ctx_data));
   *slot = ctx;
   return ctx;
 }
@@ -195,6 +197,7 @@ void expire_cached_authnz_data(ctx_data* ctx, request_rec* r) {
 }
 
 extern "C" apr_status_t cleanup_ctx_data(void* data) {
+  zeb::count_context(-1, -static_cast<std::int64_t>(sizeof(ctx_data)));
   destroy_soap_environment(&static_cast<ctx_data*>(data)->service);
   return APR_SUCCESS;
 }

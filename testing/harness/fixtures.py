@@ -116,7 +116,7 @@ class Deployment:
         return Location(path, **kwargs)
 
     def start(self, properties=None, properties_text=None, locations=None, load_auth_basic=True,
-              extra_config="", load_order=("authnz_zeb",)):
+              extra_config="", load_order=("authnz_zeb",), mpm="event"):
         if properties_text is not None:
             write_properties(self.properties_file, text=properties_text)
         else:
@@ -128,7 +128,7 @@ class Deployment:
             for location in locations:
                 location.basic_auth = False
         self.httpd = Httpd(self.workdir, locations, self.repos_dir, extra_config=extra_config,
-                           load_auth_basic=load_auth_basic, load_order=load_order)
+                           load_auth_basic=load_auth_basic, load_order=load_order, mpm=mpm)
         self.httpd.start()
         return self
 

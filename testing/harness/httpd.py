@@ -1,8 +1,10 @@
-"""A real httpd (mpm_event, not single-process) serving Subversion
-repositories through mod_dav_svn with mod_authnz_zeb loaded after it."""
+"""A real httpd (mpm_event by default, or mpm_prefork; not single-process)
+serving Subversion repositories through mod_dav_svn with mod_authnz_zeb
+loaded after it."""
 
 import os
 import re
+import signal
 import subprocess
 import textwrap
 import time
@@ -16,6 +18,30 @@ MODULES_DIR = "/usr/lib/apache2/modules"
 
 # httpd names the source position at debug level only, and an error status
 # ("(21)Is a directory: ") when the message carries one.
+# What httpd's parent logs once its children of a new generation run.
+_RESUMED = "resuming normal operations"
+
+# A fixed set of children: one that httpd retires for being idle closes its
+# keep-alive connections under the tests.
+_PROCESSES = {
+    "event": """\
+        StartServers 2
+        ServerLimit 2
+        ThreadsPerChild 16
+        MaxRequestWorkers 32
+        MinSpareThreads 1
+        MaxSpareThreads 32
+        """,
+    # Three single-threaded children: three open connections hold all three.
+    "prefork": """\
+        StartServers 3
+        ServerLimit 3
+        MaxRequestWorkers 3
+        MinSpareServers 3
+        MaxSpareServers 3
+        """,
+}
+
 _MESSAGE = re.compile(r"\[authnz_zeb:(\w+)\] \[pid [^\]]*\] (?:\S+\(\d+\): )?"
                       r"(?:\(-?\d+\)[^:]*: )?(?:\[client [^\]]*\] )?(.*)$")
 
@@ -84,11 +110,12 @@ class Location:
 
 class Httpd:
     def __init__(self, workdir, locations, repos_dir, extra_config="", load_auth_basic=True,
-                 load_order=("authnz_zeb",), environment=None):
+                 load_order=("authnz_zeb",), environment=None, mpm="event"):
         """load_order: the modules loaded after mod_dav_svn, in order;
         "authnz_zeb" stands for the module under test. environment: httpd's
-        environment instead of this process's."""
+        environment instead of this process's. mpm: "event" or "prefork"."""
         self.workdir = workdir
+        self.mpm = mpm
         self.environment = environment
         self.load_order = load_order
         self.locations = locations
@@ -101,7 +128,7 @@ class Httpd:
         self.error_log = os.path.join(workdir, "error.log")
 
     def config_text(self, port):
-        modules = ["mpm_event", "authn_core", "authz_core", "authz_user"]
+        modules = ["mpm_" + self.mpm, "authn_core", "authz_core", "authz_user"]
         if self.load_auth_basic:
             modules += ["auth_basic"]
         modules += ["dav", "dav_svn", "headers"]
@@ -112,6 +139,7 @@ class Httpd:
         user = ""
         if running_as_root():
             user = "User %s\nGroup %s" % (UNPRIVILEGED_USER, UNPRIVILEGED_GROUP)
+        processes = textwrap.indent(textwrap.dedent(_PROCESSES[self.mpm]), " " * 12).strip()
         header = textwrap.dedent("""\
             ServerRoot {root}
             ServerName 127.0.0.1
@@ -122,18 +150,11 @@ class Httpd:
             LogLevel warn {module_log_level}
             Listen 127.0.0.1:{port}
             {user}
-            StartServers 2
-            ServerLimit 2
-            ThreadsPerChild 16
-            MaxRequestWorkers 32
-            MinSpareThreads 1
-            MaxSpareThreads 32
-            # A fixed set of children: one that httpd retires for being idle
-            # closes its keep-alive connections under the tests.
+            {processes}
             KeepAlive On
             MaxKeepAliveRequests 0
             KeepAliveTimeout 30
-            """).format(root=self.workdir, log=self.error_log, port=port, user=user,
+            """).format(root=self.workdir, log=self.error_log, port=port, user=user, processes=processes,
                         module_log_level="authnz_zeb:debug" if "authnz_zeb" in self.load_order
                         else "")
         sections = [l.render(self.repos_dir) for l in self.locations]
@@ -162,9 +183,11 @@ class Httpd:
             self.port = free_port()
             self.write_config(self.port)
             hand_to_unprivileged(self.workdir)
+            # A process group of its own: mpm_prefork signals its whole group
+            # to stop or restart its children, which must not reach the tests.
             self.process = subprocess.Popen([APACHE2, "-f", self.conf_file, "-DFOREGROUND"],
                                             env=self.environment, stdout=subprocess.PIPE,
-                                            stderr=subprocess.STDOUT)
+                                            stderr=subprocess.STDOUT, start_new_session=True)
             try:
                 wait_for_port(self.port, process=self.process)
                 wait_for_pid_file(pid_file, self.process)
@@ -188,6 +211,18 @@ class Httpd:
             return
         terminate(self.process)
         self.process = None
+
+    def restart(self, graceful=True, timeout=30):
+        """Restarts httpd (gracefully: children finish what they serve) and
+        waits until the children of the new generation run."""
+        before = self.log().count(_RESUMED)
+        self.process.send_signal(signal.SIGUSR1 if graceful else signal.SIGHUP)
+        deadline = time.monotonic() + timeout
+        while self.log().count(_RESUMED) <= before:
+            if time.monotonic() > deadline:
+                raise RuntimeError("httpd did not restart:\n" + self.log())
+            time.sleep(0.05)
+        wait_for_port(self.port, process=self.process)
 
     def log(self):
         try:
