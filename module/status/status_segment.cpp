@@ -61,8 +61,9 @@ slot* claim_slot(segment* seg, pid_t self, bool (*is_alive)(pid_t)) {
     }
   }
   for (std::uint32_t i = 0; i < seg->slot_count; ++i) {
+    // A slot that names this process's pid was left by an earlier process.
     std::uint64_t owner = load(slots[i].owner);
-    if (owner == me || is_alive(static_cast<pid_t>(owner))) continue;
+    if (owner != me && is_alive(static_cast<pid_t>(owner))) continue;
     if (std::atomic_ref<std::uint64_t>(slots[i].owner).compare_exchange_strong(owner, me)) {
       // What the gone process held went with it.
       std::atomic_ref<std::int64_t>(slots[i].contexts).store(0, std::memory_order_relaxed);

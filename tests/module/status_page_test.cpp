@@ -124,10 +124,10 @@ TEST(status_page, a_slot_of_a_gone_process_is_taken_over_with_its_counters) {
     bool (*is_alive)(pid_t);
     slot* expected;
   } rows[] = {
-      {102, alive, first + 1},
-      {103, alive, first + 2},
-      {104, gone, first},   // takes over 101's slot
-      {105, alive, first},  // none free: shares slot 105 % 3
+      {102, alive, first + 1}, {103, alive, first + 2},
+      {104, gone, first},       // takes over 101's slot
+      {105, alive, first},      // none free: shares slot 105 % 3
+      {103, alive, first + 2},  // its pid names a slot an earlier process left
   };
   for (const row& r : rows) {
     SCOPED_TRACE(r.pid);
