@@ -126,7 +126,7 @@ def test_figures_equal_what_the_service_and_memcached_counted(zeb, own_memcached
     errors = figure(got, "authnz_zeb_memcached_operations_total", server=server, result="error")
     skipped = figure(got, "authnz_zeb_memcached_operations_total", server=server,
                      result="skipped")
-    assert 1 <= errors <= processes
+    assert errors >= 1 and skipped >= 1
     assert (down_requests * CACHE_OPERATIONS_PER_NEW_CONNECTION <= errors + skipped
             <= down_requests * (CACHE_OPERATIONS_PER_NEW_CONNECTION + 1))
 
