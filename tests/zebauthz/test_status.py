@@ -17,11 +17,11 @@ from harness.fixtures import USERS, server_config
 from harness.httpd import MODULES_DIR
 from harness.processes import free_port
 
-# The module's handler serves HANDLER_PATH; until it is built, STATUS_PATH
-# is a static page of the same form at SAMPLE_PATH.
+# The module's handler serves HANDLER_PATH, which the tests read; SAMPLE_PATH
+# serves a static page of the same form.
 HANDLER_PATH = "/zeb-status"
 SAMPLE_PATH = "/zeb-status-sample"
-STATUS_PATH = SAMPLE_PATH
+STATUS_PATH = HANDLER_PATH
 ADMIN = ("admin", "watch-it")
 OPERATIONS = ["isValidUser", "getRolePathsList", "getRolePaths", "getBrandingExternalSystemId"]
 
