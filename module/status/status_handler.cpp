@@ -2,15 +2,14 @@
 
 #include <httpd.h>
 // httpd.h first: the hook headers below rely on its types.
+#include <ap_mpm.h>
 #include <apr_optional_hooks.h>
 #include <apr_shm.h>
-#include <apr_strings.h>
 #include <http_config.h>
 #include <http_log.h>
 #include <http_protocol.h>
 #include <http_request.h>
 #include <mod_status.h>
-#include <mpm_common.h>
 #include <scoreboard.h>
 #include <signal.h>
 #include <unistd.h>
