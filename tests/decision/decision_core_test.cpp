@@ -85,6 +85,10 @@ class kept_log final : public core::decision_log {
 
 class decision_core : public apr_pool_test {
  protected:
+  // Subversion keeps character set converters in pools of its own below
+  // APR's global pool: only terminating APR releases them.
+  static void TearDownTestSuite() { apr_terminate(); }
+
   void SetUp() override {
     apr_pool_test::SetUp();
     dir_ = std::filesystem::temp_directory_path() / ("zeb-decision-" + std::to_string(getpid()));
